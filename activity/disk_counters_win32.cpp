@@ -1,0 +1,93 @@
+#include "activity/disk_counters_win32.h"
+
+#include <wrl/client.h>
+
+#include <cstdio>
+
+#include "activity/counter_scale.h"
+#include "activity/counter_walk.h"
+#include "common/win32_handles.h"
+
+using Microsoft::WRL::ComPtr;
+
+constexpr LONG WAIT_WITHOUT_LIMIT = -1;  // WBEM_INFINITE, which does not fit the enum's LONG parameter
+
+namespace {
+
+// Adds the counters of one instance's embedded PerfData object. An instance
+// whose PerfData cannot be read adds nothing.
+void AddInstanceCounters(IWbemClassObject* instance, VARIANT& perfData) {
+  unique_bstr perfDataName{SysAllocString(L"PerfData")};
+  if (instance->Get(perfDataName.get(), 0, &perfData, nullptr, nullptr) != 0) return;
+  if (perfData.vt == VT_UNKNOWN && perfData.punkVal != nullptr) {
+    ComPtr<IWbemClassObject> object;
+    if (perfData.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(object.GetAddressOf())) == 0) {
+      SumPerfDataCounters(object.Get());
+    }
+  }
+  VariantClear(&perfData);
+}
+
+PropertyKind KindOf(const VARIANT& value) {
+  // The type is compared whole: an array or by-reference flag is another type.
+  switch (value.vt) {
+    case VT_I4: return PropertyKind::Int32;
+    case VT_BSTR: return PropertyKind::Text;
+    default: return PropertyKind::Other;
+  }
+}
+
+}  // namespace
+
+ActivitySample PollDiskCounters(IWbemServices* services) {
+  // Without a connection there is nothing to poll: the last sample keeps the
+  // icon idle.
+  if (services == nullptr) return static_cast<ActivitySample>(counterScale.lastSample);
+
+  ScopedVariant perfData;
+  unique_bstr className{SysAllocString(L"MSDiskDriver_Performance")};
+  if (!className) {
+    std::printf("Out of memory\n");
+    return 1;
+  }
+  counterScale.readTotal = 0;
+  counterScale.writeTotal = 0;
+
+  ComPtr<IEnumWbemClassObject> instances;
+  const HRESULT result = services->CreateInstanceEnum(className.get(), WBEM_FLAG_SHALLOW, nullptr, &instances);
+  className.reset();
+  if (result != 0 || !instances) {
+    std::printf("Can't enumerate DiskPerf instances!\n");
+    return static_cast<ActivitySample>(counterScale.lastSample);
+  }
+
+  for (;;) {
+    ComPtr<IWbemClassObject> instance;
+    ULONG returned = 0;
+    if (instances->Next(WAIT_WITHOUT_LIMIT, 1, &instance, &returned) != 0) break;  // end of data, or a failure
+    if (instance) AddInstanceCounters(instance.Get(), perfData.value);
+  }
+  return ScaleCounters(counterScale);
+}
+
+void SumPerfDataCounters(IWbemClassObject* perfData) {
+  if (perfData->BeginEnumeration(WBEM_FLAG_LOCAL_ONLY) == 0) {
+    for (;;) {
+      BSTR rawName = nullptr;
+      ScopedVariant value;
+      if (perfData->Next(0, &rawName, &value.value, nullptr, nullptr) != 0) break;  // end of data, or a failure
+      unique_bstr name{rawName};
+      const VARIANT& v = value.value;
+      const PropertyKind kind = KindOf(v);
+      const CounterProperty property{
+          name ? name.get() : L"",
+          name ? SysStringByteLen(name.get()) : 0u,
+          kind,
+          kind == PropertyKind::Int32 ? static_cast<std::int32_t>(v.lVal) : 0,
+          kind == PropertyKind::Text && v.bstrVal != nullptr ? v.bstrVal : L"",
+      };
+      TallyCounterProperty(stdout, property, counterScale);
+    }
+  }
+  perfData->EndEnumeration();
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything gleamo's build and tests need on Debian 12, as root.
+# Does nothing when all of it is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  googletest libgtest-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32 fonts-wine
+  xvfb xdotool imagemagick x11-utils
+  libpng-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  missing+=(i386-architecture)
+fi
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing ${missing[*]}; run this script as root to install them" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${packages[@]}"
