@@ -1,0 +1,56 @@
+#include "app/icon_code.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+DisplaySettings Settings(const char* arguments) {
+  DisplaySettings settings;
+  ParseCommandLine(arguments, settings);
+  return settings;
+}
+
+TEST(MakeIconCode, SymbolStyleIsIdleGreyOrTheColour) {
+  const DisplaySettings blue = Settings("-s -b");
+  EXPECT_EQ(MakeIconCode(blue, 0, 0, 0, 0, 18), 10);      // first tick, nothing happened
+  EXPECT_EQ(MakeIconCode(blue, 500, 0, 0, 0, 10), 13);    // 0 -> 500
+  EXPECT_EQ(MakeIconCode(blue, 500, 500, 0, 0, 13), 10);  // 500 -> 500
+  EXPECT_EQ(MakeIconCode(blue, 501, 500, 7, 3, 13), 13);  // heights play no part
+  EXPECT_EQ(MakeIconCode(Settings("-s -w"), -1, 0x7FFFFFFF, 0, 0, 10), 18);
+}
+
+TEST(MakeIconCode, CharStyleAddsAHundred) {
+  const DisplaySettings red = Settings("-c -r");
+  EXPECT_EQ(MakeIconCode(red, 42, 42, 0, 0, 18), 110);
+  EXPECT_EQ(MakeIconCode(red, 43, 42, 0, 0, 110), 111);
+  EXPECT_EQ(MakeIconCode(Settings("-c -k"), 1, 2, 15, 15, 110), 117);
+}
+
+TEST(MakeIconCode, BarStyleEncodesColourAndHeightsWhateverTheTotal) {
+  EXPECT_EQ(MakeIconCode(Settings("-a -b"), 1, 0, 15, 7, 18), 131507);
+  EXPECT_EQ(MakeIconCode(Settings("-a -r"), 1, 0, 2, 0, 18), 110200);
+  EXPECT_EQ(MakeIconCode(Settings("-a -w"), 1, 0, 15, 15, 18), 181515);
+  EXPECT_EQ(MakeIconCode(Settings("-a -r"), 5, 5, 0, 0, 18), 110000);  // unchanged total: no idle code of its own
+  EXPECT_EQ(MakeIconCode(Settings("-a -r"), 5, 9, 0, 0, 18), 110000);
+  // A changed total with unchanged heights gives the code of the tick before.
+  const IconCode before = MakeIconCode(Settings("-v"), 100, 90, 4, 2, 18);
+  EXPECT_EQ(MakeIconCode(Settings("-v"), 110, 100, 4, 2, before), before);
+}
+
+TEST(MakeIconCode, BarOutranksCharAndCharOutranksSymbol) {
+  DisplaySettings all;
+  all.barIcon = all.charIcon = all.symbolIcon = true;
+  all.color = COLOR_GREEN;
+  EXPECT_EQ(MakeIconCode(all, 1, 0, 3, 4, 18), 120304);
+  all.barIcon = false;
+  EXPECT_EQ(MakeIconCode(all, 1, 0, 3, 4, 18), 112);
+  EXPECT_EQ(MakeIconCode(all, 0, 0, 3, 4, 18), 110);
+}
+
+TEST(MakeIconCode, NoStyleKeepsTheCurrentCode) {
+  DisplaySettings none;
+  none.barIcon = false;
+  EXPECT_EQ(MakeIconCode(none, 1, 0, 3, 4, 4711), 4711);
+}
+
+}  // namespace
