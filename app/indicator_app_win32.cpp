@@ -1,0 +1,151 @@
+#include "app/indicator_app_win32.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "activity/counter_scale.h"
+#include "activity/disk_counters_win32.h"
+#include "activity/wmi_connection_win32.h"
+#include "app/display_settings.h"
+#include "app/icon_code.h"
+#include "app/popup_menu_win32.h"
+#include "app/usage_win32.h"
+#include "res/resource.h"
+
+const char AUTHOR_ADDRESS[] = "https://norvath.example/gleamo/";
+
+BOOL firstTick = TRUE;
+ActivitySample previousTotal = 0;
+
+namespace {
+
+UINT taskbarCreatedMessage = 0;  // 0 until the dialog is initialised
+char trayTooltip[64];
+char topLabelText[6];
+char bottomLabelText[6];
+
+}  // namespace
+
+CIndicatorApp::CIndicatorApp(HINSTANCE instance) : instance(instance) {
+  lstrcpynA(authorAddress, AUTHOR_ADDRESS, sizeof authorAddress);
+  dialog.reset(CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_SERVER_MESSAGE), nullptr, &CIndicatorApp::DialogProc,
+                                  reinterpret_cast<LPARAM>(this)));
+  if (!dialog) return;  // no window: no timer either
+  SetWindowLongPtrA(dialog.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  recreateTray = FALSE;
+  iconCode = 18;
+  timerId = SetTimer(dialog.get(), TIMER_POLL, displaySettings.fastBlink ? 150 : 300, nullptr);
+}
+
+CIndicatorApp::~CIndicatorApp() { Shutdown(); }
+
+INT_PTR CALLBACK CIndicatorApp::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Nothing may unwind through the system's frames: a failed allocation in a
+  // tick or a rebuild ends that message, not the program.
+  try {
+    if (message == WM_INITDIALOG) taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    auto* app = reinterpret_cast<CIndicatorApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (app == nullptr) return 0;  // still being created
+    if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage) {
+      // The taskbar was created anew and has forgotten our icon.
+      app->recreateTray = TRUE;
+      app->RebuildTray();
+    }
+    return app->HandleMessage(window, message, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
+}
+
+int CIndicatorApp::HandleMessage(HWND /*window*/, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const WORD notification = HIWORD(wParam);
+      if (notification != 0 && notification != EN_CHANGE) return 0;
+      switch (LOWORD(wParam)) {
+        case ID_END_PROGRAM:
+          KillTimer(dialog.get(), timerId);
+          PostMessageA(dialog.get(), WM_APP_QUIT, 2, 0);
+          break;
+        case ID_HELP:
+          ShowUsage();
+          break;
+        case ID_MEET_AUTHOR:
+          ShellExecuteA(nullptr, "open", authorAddress, nullptr, nullptr, SW_SHOW);
+          break;
+        default:
+          break;
+      }
+      return 0;
+    }
+    case WM_TIMER:
+      return OnPollTimer(wParam);
+    case WM_TRAY_CALLBACK:
+      if (LOWORD(lParam) == WM_RBUTTONDOWN) ShowTrayMenu();
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+void CIndicatorApp::ShowTrayMenu() {
+  CPopupMenu menu;
+  menu.Load(IDR_TRAY_MENU, OwnModule()).Track(dialog.get(), nullptr, 0);
+}
+
+int CIndicatorApp::OnPollTimer(UINT_PTR timer) {
+  if (timer != TIMER_POLL) return 0;
+  const ActivitySample total = firstTick ? ConnectAndPoll() : PollDiskCounters(WmiServices);
+  iconCode = MakeIconCode(displaySettings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight,
+                          iconCode);
+  previousTotal = total;
+  tooltip[0] = '\0';
+  std::snprintf(tooltip, sizeof tooltip, "Tavoli by Norvath");
+  if (iconCode != shownIconCode) {
+    RebuildTray();
+    firstTick = FALSE;
+    shownIconCode = iconCode;
+  }
+  return 0;
+}
+
+void CIndicatorApp::RebuildTray() {
+  lstrcpynA(trayTooltip, tooltip, 63);
+  if (!trayHolder || recreateTray) {
+    recreateTray = FALSE;
+    // Every holder's icon is the dialog's icon 0: the old holder must be gone
+    // before the new one adds its icon, or its destruction would remove it.
+    trayHolder.reset();
+    trayHolder = std::make_unique<std::unique_ptr<CTrayIndicator>>();
+    *trayHolder = std::make_unique<CTrayIndicator>(instance, dialog.get(), WM_TRAY_CALLBACK, "", "", iconCode,
+                                                   trayTooltip);
+  }
+  CTrayIndicator* holder = trayHolder->get();
+  if (holder == nullptr) return;
+  std::snprintf(topLabelText, sizeof topLabelText, "TAV");
+  std::snprintf(bottomLabelText, sizeof bottomLabelText, "OLI");
+  holder->SetLabels(topLabelText, bottomLabelText);
+  holder->ReplaceIcon(iconCode, trayTooltip);
+}
+
+int CIndicatorApp::RunMessageLoop() {
+  for (;;) {
+    MSG message{};
+    GetMessageA(&message, nullptr, 0, 0);  // neither WM_QUIT nor an error ends the loop
+    // The dialog manager would swallow WM_APP_QUIT, so it bypasses it.
+    if (message.message != WM_APP_QUIT && IsDialogMessageA(dialog.get(), &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    if (message.message == WM_APP_QUIT) return -1;
+  }
+}
+
+void CIndicatorApp::Shutdown() {
+  trayHolder.reset();  // removes the icon, then releases the last picture
+  ReleaseWmiServices();
+  if (dialog) {
+    CoUninitialize();
+    dialog.reset();  // also ends the dialog's timer
+  }
+}
