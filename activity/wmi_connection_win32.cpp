@@ -29,14 +29,16 @@ constexpr DWORD DOT_INTERVAL_MS = 300;
 // CoUninitialize.
 bool comHeldByConnect = false;
 
-void ReportComFailure() { std::printf("COM stuff is hosed!\r\n"); }
+void ReportComFailure() {
+  std::printf("COM stuff is hosed!\r\n");
+}
 
 }  // namespace
 
 int InitComSecurity() {
-  const HRESULT result = wmiConnectCalls.coInitializeSecurity(
-      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-      EOAC_SECURE_REFS, nullptr);
+  const HRESULT result =
+      wmiConnectCalls.coInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr);
   return result >= 0 ? 1 : 0;
 }
 

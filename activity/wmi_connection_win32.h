@@ -1,8 +1,8 @@
 // The one-time connection to the local machine's root\WMI namespace.
 #pragma once
 
-#include <windows.h>
 #include <wbemidl.h>
+#include <windows.h>
 
 #include "common/gleamo_types.h"
 

@@ -11,7 +11,7 @@
 namespace {
 
 std::array<std::uint32_t, 11> Fields(const CounterScale& s) {
-  return {s.readTotal, s.writeTotal, s.prevReadTotal, s.prevWriteTotal, s.readDelta,  s.writeDelta,
+  return {s.readTotal, s.writeTotal, s.prevReadTotal, s.prevWriteTotal, s.readDelta, s.writeDelta,
           s.readMax,   s.writeMax,   s.readHeight,    s.writeHeight,    s.lastSample};
 }
 
@@ -195,7 +195,8 @@ TEST_F(DiskPollTest, LaterPollsScaleTheChange) {
   perfData.properties[1].value.lVal = 550;
   again.instances = {&instance};
   EXPECT_EQ(Poll(output), 1650);
-  EXPECT_EQ(Fields(counterScale), (std::array<std::uint32_t, 11>{1100, 550, 1100, 550, 100, 50, 100, 50, 15, 15, 1650}));
+  EXPECT_EQ(Fields(counterScale),
+            (std::array<std::uint32_t, 11>{1100, 550, 1100, 550, 100, 50, 100, 50, 15, 15, 1650}));
 }
 
 TEST_F(DiskPollTest, NoInstancesIsACompletedPollWithZeroTotals) {

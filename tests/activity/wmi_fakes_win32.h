@@ -5,8 +5,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <wbemidl.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -214,8 +214,7 @@ class FakeServices : public FakeUnknown<IWbemServices> {
   }
   HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                                      IWbemCallResult**) override {
+  HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
@@ -299,4 +298,29 @@ class StdoutCapture {
 
  private:
   bool taken_ = false;
+};
+
+// Connects to nothing: waits as long as told, then returns what it is told,
+// handing out services only when it has some.
+class FakeLocator : public FakeUnknown<IWbemLocator> {
+ public:
+  HRESULT connectResult = S_OK;
+  IWbemServices* servicesToGive = nullptr;
+  DWORD connectDelayMs = 0;
+  std::vector<std::wstring> namespaces;
+  bool otherArgumentGiven = false;
+  // Called inside ConnectServer, while the progress thread runs.
+  void (*duringConnect)() = nullptr;
+
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR path, const BSTR user, const BSTR password, const BSTR locale,
+                                          LONG securityFlags, const BSTR authority, IWbemContext* context,
+                                          IWbemServices** services) override {
+    namespaces.push_back(path ? std::wstring(path, SysStringLen(path)) : L"(null)");
+    otherArgumentGiven |= user || password || locale || securityFlags != 0 || authority || context;
+    if (duringConnect) duringConnect();
+    Sleep(connectDelayMs);
+    *services = servicesToGive;
+    if (servicesToGive) servicesToGive->AddRef();
+    return connectResult;
+  }
 };
