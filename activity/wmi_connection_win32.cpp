@@ -25,9 +25,9 @@ constexpr std::size_t MACHINE_NAME_CAPACITY = 18;
 constexpr DWORD COMPUTER_NAME_CAPACITY = 16;
 constexpr DWORD DOT_INTERVAL_MS = 300;
 
-// Whether the CoInitialize of ConnectAndPoll still waits for its
-// CoUninitialize.
-bool comHeldByConnect = false;
+// How many CoInitialize calls of ConnectAndPoll still wait for their
+// CoUninitialize (one, after a run that kept COM; a repeated run adds one).
+int comHeldByConnect = 0;
 
 void ReportComFailure() {
   std::printf("COM stuff is hosed!\r\n");
@@ -56,7 +56,7 @@ ActivitySample ConnectAndPoll() {
     ReportComFailure();
     return 0;
   }
-  comHeldByConnect = true;
+  ++comHeldByConnect;
   if (!InitComSecurity()) {
     ReportComFailure();
     return 0;
@@ -75,7 +75,7 @@ ActivitySample ConnectAndPoll() {
     std::printf("%s", message);
     locator.Reset();
     CoUninitialize();
-    comHeldByConnect = false;
+    --comHeldByConnect;
     return ActivitySample{0};
   };
 
@@ -132,8 +132,5 @@ void ReleaseWmiServices() {
 
 void ShutdownWmiConnection() {
   ReleaseWmiServices();
-  if (comHeldByConnect) {
-    CoUninitialize();
-    comHeldByConnect = false;
-  }
+  for (; comHeldByConnect > 0; --comHeldByConnect) CoUninitialize();
 }

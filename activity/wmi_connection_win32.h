@@ -35,8 +35,10 @@ void ReleaseWmiServices();
 // releases WmiServices, then balances COM. ConnectAndPoll leaves COM
 // initialised on some paths only (not after a failed CoInitialize, nor after
 // the paths that uninitialise it again), so CoUninitialize is called here
-// only when ConnectAndPoll's CoInitialize is still outstanding, and at most
-// once. A caller that uses this must not call CoUninitialize for it again.
+// exactly for the CoInitialize of ConnectAndPoll that is still outstanding,
+// and never twice. A caller that uses this must not call CoUninitialize for
+// it again; one that wants to uninitialise COM itself calls ReleaseWmiServices
+// instead.
 void ShutdownWmiConnection();
 
 // The platform calls of ConnectAndPoll that a test cannot make fail on
