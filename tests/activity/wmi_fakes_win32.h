@@ -105,6 +105,7 @@ class FakeClassObject : public FakeUnknown<IWbemClassObject> {
     getFlags.push_back(flags);
     getTypeOrFlavorAsked |= type != nullptr || flavor != nullptr;
     if (getResult != S_OK) return getResult;
+    VariantInit(value);  // as WMI does: whatever the value held is the caller's to have cleared
     return VariantCopy(value, &getValue);
   }
   HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG flags) override {
