@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <set>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "res/drive_icon/drive_picture.h"

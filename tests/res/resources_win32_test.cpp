@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <set>
