@@ -143,9 +143,8 @@ int CIndicatorApp::RunMessageLoop() {
 
 void CIndicatorApp::Shutdown() {
   trayHolder.reset();  // removes the icon, then releases the last picture
-  ReleaseWmiServices();
-  if (dialog) {
-    CoUninitialize();
-    dialog.reset();  // also ends the dialog's timer
-  }
+  // Releases the services and balances exactly the COM initialisation the
+  // connection kept, so a failed or absent connection uninitialises nothing.
+  ShutdownWmiConnection();
+  dialog.reset();  // also ends the dialog's timer
 }
