@@ -24,7 +24,9 @@ void CopyCut(char (&destination)[N], const char* text, std::size_t maxBytes) {
   destination[length] = '\0';
 }
 
-std::size_t TipBytes(int limit) { return limit > 1 ? static_cast<std::size_t>(limit - 1) : 0; }
+std::size_t TipBytes(int limit) {
+  return limit > 1 ? static_cast<std::size_t>(limit - 1) : 0;
+}
 
 }  // namespace
 
@@ -153,9 +155,13 @@ void CSystemTray::ReAddIcon() {
   reAddArmed = added;
 }
 
-HWND CSystemTray::GetTargetWindow() const { return targetWindow != nullptr ? targetWindow : iconData.hWnd; }
+HWND CSystemTray::GetTargetWindow() const {
+  return targetWindow != nullptr ? targetWindow : iconData.hWnd;
+}
 
-UINT CSystemTray::GetCallbackMessage() const { return iconData.uCallbackMessage; }
+UINT CSystemTray::GetCallbackMessage() const {
+  return iconData.uCallbackMessage;
+}
 
 int CSystemTray::HandleTrayCallback(WPARAM wParam, LPARAM lParam) {
   if (wParam != iconData.uID) return 0;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <vector>
@@ -22,12 +23,12 @@
 class FakeShell {
  public:
   struct Call {
-    DWORD message;          // NIM_ADD, NIM_MODIFY or NIM_DELETE
-    NOTIFYICONDATAA data;   // the record as the shell saw it
+    DWORD message;         // NIM_ADD, NIM_MODIFY or NIM_DELETE
+    NOTIFYICONDATAA data;  // the record as the shell saw it
     BOOL result;
   };
 
-  int refuseAdds = 0;        // so many of the next adds fail
+  int refuseAdds = 0;  // so many of the next adds fail
   bool refuseEveryAdd = false;
   bool refuseModify = false;
   bool refuseDelete = false;

@@ -171,8 +171,7 @@ TEST(SystemTrayOnTheTaskbar, IconIsShownChangedAndRemoved) {
   const auto cyan = MakeSolidIcon(0, 255, 255);
   CallbackOwner owner;
   CSystemTray tray;
-  ASSERT_NE(tray.Create(GetModuleHandleA(nullptr), owner.get(), WM_TRAY_CALLBACK, "gleamo tray test", magenta.get(),
-                        0),
+  ASSERT_NE(tray.Create(GetModuleHandleA(nullptr), owner.get(), WM_TRAY_CALLBACK, "gleamo tray test", magenta.get(), 0),
             0);
   ExpectOnTheTaskbar(WaitUntilShown(255, 0, 255));
 

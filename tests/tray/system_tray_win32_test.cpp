@@ -103,7 +103,9 @@ void DrainPosted(HWND window) {
   }
 }
 
-std::string Repeated(char c, std::size_t count) { return std::string(count, c); }
+std::string Repeated(char c, std::size_t count) {
+  return std::string(count, c);
+}
 
 // ---------------------------------------------------------------------------
 // The states of the object and what each lets reach the shell.
@@ -291,8 +293,7 @@ TEST(SystemTrayStates, HiddenIconOnAVersion5ShellIsAddedWithTheHiddenStateAlone)
   FakeShell shell;
   TrayProbe tray;
   ASSERT_TRUE(tray.shellV5Features);
-  EXPECT_NE(tray.Create(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", nullptr, ICON_ID, TRUE,
-                        "balloon"),
+  EXPECT_NE(tray.Create(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", nullptr, ICON_ID, TRUE, "balloon"),
             0);
   ASSERT_EQ(shell.Count(NIM_ADD), 1);
   EXPECT_EQ(shell.calls[0].data.uFlags, static_cast<UINT>(NIF_STATE));
@@ -408,6 +409,19 @@ TEST(SystemTrayChanges, LongTooltipIsCutTo127Bytes) {
   EXPECT_STREQ(shell.calls.back().data.szTip, "ok");
   EXPECT_NE(tray.SetTipText(nullptr), 0);
   EXPECT_STREQ(shell.calls.back().data.szTip, "");
+}
+
+TEST(SystemTrayChanges, TooltipCopiesFollowTheClassWideLimit) {
+  FakeShell shell;
+  TrayProbe tray;
+  ASSERT_NE(tray.CreateShown(nullptr), 0);
+  const std::string longTip = Repeated('m', 100);
+  TrayProbe::tipLimit = 64;  // the value before any Create
+  EXPECT_NE(tray.SetTipText(longTip.c_str()), 0);
+  EXPECT_EQ(std::string(shell.calls.back().data.szTip), longTip.substr(0, 63));
+  TrayProbe::tipLimit = 128;
+  EXPECT_NE(tray.SetTipText(longTip.c_str()), 0);
+  EXPECT_EQ(std::string(shell.calls.back().data.szTip), longTip);
 }
 
 TEST(SystemTrayChanges, ReAddActsOnlyWhenArmedAndNotHidden) {
@@ -644,7 +658,7 @@ TEST_F(SystemTrayCallback, WithoutAMenuResourceNothingIsPosted) {
 TEST_F(SystemTrayCallback, RightClickShowsTheMenuWithItsDefaultAndCleansUp) {
   EXPECT_EQ(tray.HandleTrayCallback(TEST_MENU_ICON_ID, WM_RBUTTONUP), 1);
   ASSERT_NE(tray.preparedMenu, nullptr);
-  EXPECT_EQ(tray.preparedDefaultItem, 0);  // first item, by position
+  EXPECT_EQ(tray.preparedDefaultItem, 0);   // first item, by position
   EXPECT_FALSE(IsMenu(tray.preparedMenu));  // destroyed after use
   MSG posted;
   EXPECT_TRUE(TakePosted(owner.get(), WM_NULL, posted));
