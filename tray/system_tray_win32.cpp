@@ -11,8 +11,9 @@ constexpr char TRAY_WINDOW_CLASS[] = "TrayIconClass";
 
 constexpr UINT FLAGS_MESSAGE_ICON_TIP = NIF_MESSAGE | NIF_ICON | NIF_TIP;  // 7
 
-// Copies at most maxBytes bytes of text (null counts as empty) and always
-// terminates; the destination holds more than maxBytes.
+// Copies at most maxBytes bytes of text, and never more than the destination
+// holds besides its terminating zero, which is always written. A null text
+// counts as empty.
 template <std::size_t N>
 void CopyCut(char (&destination)[N], const char* text, std::size_t maxBytes) {
   if (maxBytes > N - 1) maxBytes = N - 1;

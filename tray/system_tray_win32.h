@@ -46,7 +46,9 @@ class CSystemTray {
   // Adds the icon; the callback message goes to owner, or to the hidden
   // window when owner is null. Returns nonzero when the shell took the icon,
   // 0 on a platform older than version 4, for a hidden icon on an older
-  // shell, and when no shell took it within ADD_WAIT_LIMIT_MS.
+  // shell, and when no shell took it within ADD_WAIT_LIMIT_MS; after that
+  // last failure the icon counts as not on show, so that later changes are
+  // only stored.
   int Create(HINSTANCE instance, HWND owner, UINT callbackMessage, const char* tip, HICON icon, UINT id,
              BOOL hidden = FALSE, const char* balloonText = nullptr, const char* balloonTitle = nullptr,
              DWORD balloonFlags = 0, UINT balloonTimeout = 10);
