@@ -164,6 +164,9 @@ void ClickRight(const RECT& bounds) {
   presses[1].type = INPUT_MOUSE;
   presses[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
   SendInput(2, presses, sizeof(INPUT));
+  PumpMessages(500);
+  // Away again, so that no tooltip of this icon covers the next test's icon.
+  SetCursorPos(0, 0);
 }
 
 TEST(SystemTrayOnTheTaskbar, IconIsShownChangedAndRemoved) {
@@ -207,7 +210,6 @@ TEST(SystemTrayOnTheTaskbar, ClicksReachTheOwnerAndNotTheHiddenWindow) {
   const ColourSpot spot = WaitUntilShown(0, 255, 0);
   ExpectOnTheTaskbar(spot);
   ClickRight(spot.bounds);
-  PumpMessages(500);
   bool rightButtonUp = false;
   for (const MSG& message : CallbackOwner::Received()) {
     EXPECT_EQ(message.wParam, 3u);
@@ -225,7 +227,6 @@ TEST(SystemTrayOnTheTaskbar, WithoutOwnerClicksReachTheCallbackHook) {
   const ColourSpot spot = WaitUntilShown(0, 0, 255);
   ExpectOnTheTaskbar(spot);
   ClickRight(spot.bounds);
-  PumpMessages(500);
   EXPECT_GE(tray.callbacks, 1);
 }
 
