@@ -11,3 +11,16 @@ function(gleamo_add_test name)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL ON)
   endif()
 endfunction()
+
+# A Windows test binary that needs the real shell (taskbar, notification area,
+# screen pixels): it runs inside scripts/with-wine-desktop.sh, which puts up a
+# Wine virtual desktop and names it in GLEAMO_WINE_DESKTOP; the program joins
+# it with SetThreadDesktop before it makes any window.
+function(gleamo_add_desktop_test name)
+  add_executable(${name})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-wine-desktop.sh --wine ${CMAKE_BINARY_DIR}/wine-run.sh
+            ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES RUN_SERIAL ON ENVIRONMENT "WINEPREFIX=${GLEAMO_WINEPREFIX}")
+endfunction()

@@ -26,6 +26,11 @@ done
 [ -s "$displayfile" ] || { echo "with-xvfb: Xvfb gave no display number" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$displayfile")"
 
+# In the background and waited for, so that a signal is acted on at once
+# (bash runs traps only between foreground commands); the command gets it too.
 status=0
-"$@" || status=$?
+"$@" <&0 &
+command_pid=$!
+trap 'kill -TERM "$command_pid" 2>/dev/null; exit 130' INT TERM
+wait "$command_pid" || status=$?
 exit "$status"
