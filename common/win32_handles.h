@@ -1,8 +1,8 @@
 // Owners for the Windows handles and COM values gleamo uses.
 #pragma once
 
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <utility>
 

@@ -12,7 +12,9 @@ constexpr RECT TOP_RECT{TOP_LABEL_RECT.left, TOP_LABEL_RECT.top, TOP_LABEL_RECT.
 constexpr RECT BOTTOM_RECT{BOTTOM_LABEL_RECT.left, BOTTOM_LABEL_RECT.top, BOTTOM_LABEL_RECT.right,
                            BOTTOM_LABEL_RECT.bottom};
 
-COLORREF ToColorRef(Rgb color) { return RGB(color.red, color.green, color.blue); }
+COLORREF ToColorRef(Rgb color) {
+  return RGB(color.red, color.green, color.blue);
+}
 
 // Bounded copy that always terminates; longer labels are cut without notice.
 template <std::size_t Size>
@@ -26,7 +28,9 @@ void CopyLabel(char (&target)[Size], const char* source) {
 }
 
 // One line, centred in the rectangle's width, from its top row, clipped to it.
-void DrawLabel(HDC dc, char* text, RECT rect) { DrawTextExA(dc, text, lstrlenA(text), &rect, DT_CENTER, nullptr); }
+void DrawLabel(HDC dc, char* text, RECT rect) {
+  DrawTextExA(dc, text, lstrlenA(text), &rect, DT_CENTER, nullptr);
+}
 
 }  // namespace
 
@@ -80,7 +84,9 @@ CActivityIcon::~CActivityIcon() {
   maskBitmap.reset();
 }
 
-HICON CActivityIcon::GetIcon() const { return iconHandle.get(); }
+HICON CActivityIcon::GetIcon() const {
+  return iconHandle.get();
+}
 
 HFONT CActivityIcon::CreateLabelFont() {
   LOGFONTA font;

@@ -25,9 +25,13 @@ constexpr IconCode FIRST_BAR_CODE = 10000;
 constexpr IconCode FIRST_CHAR_CODE = 101;
 constexpr int CHAR_KEY_OFFSET = 100;
 
-std::size_t PixelIndex(int x, int y) { return static_cast<std::size_t>(y * ICON_SIZE + x); }
+std::size_t PixelIndex(int x, int y) {
+  return static_cast<std::size_t>(y * ICON_SIZE + x);
+}
 
-bool InRaster(int x, int y) { return x >= 0 && x < ICON_SIZE && y >= 0 && y < ICON_SIZE; }
+bool InRaster(int x, int y) {
+  return x >= 0 && x < ICON_SIZE && y >= 0 && y < ICON_SIZE;
+}
 
 // Calls paint(x, y) for every raster pixel of a stroke, the end excluded.
 template <typename Paint>
@@ -174,8 +178,8 @@ IconRaster PaintIconRaster(const char* topLabel, const char* bottomLabel, IconCo
   const IconTexts texts = IconTextsOf(topLabel, bottomLabel, code);
   const Rgb color = LabelColor(code);
   const bool glyphsOnMask = IconStyleOf(code) == IconStyle::Bar;
-  for (const auto& [text, rect] : {std::make_pair(&texts.top, TOP_LABEL_RECT),
-                                   std::make_pair(&texts.bottom, BOTTOM_LABEL_RECT)}) {
+  for (const auto& [text, rect] :
+       {std::make_pair(&texts.top, TOP_LABEL_RECT), std::make_pair(&texts.bottom, BOTTOM_LABEL_RECT)}) {
     const IconPixelSet glyphs = LabelGlyphPixels(*text, rect);
     for (std::size_t i = 0; i < glyphs.size(); ++i) {
       if (!glyphs[i]) continue;

@@ -16,7 +16,9 @@ struct LabelGlyph {
   int width = 0;  // ink columns, 1 to 5
   std::uint8_t rows[LABEL_CELL_HEIGHT] = {};
 
-  bool Ink(int x, int y) const { return x >= 0 && x < width && y >= 0 && y < LABEL_CELL_HEIGHT && ((rows[y] >> x) & 1); }
+  bool Ink(int x, int y) const {
+    return x >= 0 && x < width && y >= 0 && y < LABEL_CELL_HEIGHT && ((rows[y] >> x) & 1);
+  }
 };
 
 // The glyph of one character. Bytes outside printable ASCII (32-126) show

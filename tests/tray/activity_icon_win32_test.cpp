@@ -7,8 +7,8 @@
 #include <array>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -55,8 +55,8 @@ testing::AssertionResult ReadRaster(HBITMAP color, HBITMAP mask, IconRaster& ras
   if (colorPixels.empty() || maskPixels.empty()) return testing::AssertionFailure() << "GetDIBits failed";
   for (std::size_t i = 0; i < ICON_PIXELS; ++i) {
     const std::uint32_t c = colorPixels[i];
-    raster.color[i] = Rgb{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
-                          static_cast<std::uint8_t>(c)};
+    raster.color[i] =
+        Rgb{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
     if (maskPixels[i] != 0 && maskPixels[i] != 0xFFFFFF) {
       return testing::AssertionFailure() << "mask pixel " << i << " is neither black nor white: " << std::hex
                                          << maskPixels[i];
@@ -76,8 +76,7 @@ IconRaster Painted(const CActivityIcon& icon) {
 // may cover the two agree exactly. Inside them the platform's face decides
 // which pixels are glyphs: each pixel shows either what lies under the labels
 // or a glyph in the label colour (opaque on the mask in the bar style).
-testing::AssertionResult MatchesModel(const IconRaster& painted, const char* top, const char* bottom,
-                                      IconCode code) {
+testing::AssertionResult MatchesModel(const IconRaster& painted, const char* top, const char* bottom, IconCode code) {
   const IconRaster shapes = PaintIconShapes(code);
   const IconPixelSet area = LabelGlyphArea(top, bottom, code);
   const Rgb labelColor = LabelColor(code);
@@ -106,9 +105,9 @@ int GlyphPixelsInRows(const IconRaster& painted, IconCode code, int firstRow, in
 }
 
 const IconCode SWEEP[] = {
-    INT_MIN, -13, 0,   10,  11,  12,  13,   14,    15,     16,     17,     18,     19,     100,   101,
-    109,     110, 111, 113, 115, 117, 118,  119,   9999,   10000,  100000, 100715, 111515, 120116, 130712,
-    139999,  140099, 159901, 160000, 171507, 180808, 190303, 991515, INT_MAX,
+    INT_MIN, -13,    0,      10,     11,     12,     13,     14,     15,     16,     17,     18,     19,
+    100,     101,    109,    110,    111,    113,    115,    117,    118,    119,    9999,   10000,  100000,
+    100715,  111515, 120116, 130712, 139999, 140099, 159901, 160000, 171507, 180808, 190303, 991515, INT_MAX,
 };
 
 TEST(CActivityIcon, PaintsWhatTheModelPaintsForEveryStyle) {

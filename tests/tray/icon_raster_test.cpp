@@ -56,7 +56,9 @@ std::string Painted(const char* art, char color) {
   return picture;
 }
 
-std::string Uniform(char color) { return Painted(ALL_OPAQUE, color); }
+std::string Uniform(char color) {
+  return Painted(ALL_OPAQUE, color);
+}
 
 int Count(const IconPixelSet& pixels) {
   int count = 0;
@@ -97,8 +99,8 @@ TEST(SymbolStyle, PaintsTheDiskOutlineOnAnOpaqueBlackSquare) {
 
 TEST(SymbolStyle, ColourFollowsTheCodeAndUnknownCodesPaintWhite) {
   const std::pair<IconCode, char> cases[] = {
-      {10, 'g'}, {11, 'R'}, {12, 'G'}, {14, 'Y'}, {15, 'V'}, {16, 'T'}, {17, '.'},
-      {18, 'W'}, {19, 'W'}, {100, 'W'}, {0, 'W'}, {-1, 'W'}, {-13, 'W'}, {INT_MIN, 'W'},
+      {10, 'g'}, {11, 'R'}, {12, 'G'},  {14, 'Y'}, {15, 'V'}, {16, 'T'},  {17, '.'},
+      {18, 'W'}, {19, 'W'}, {100, 'W'}, {0, 'W'},  {-1, 'W'}, {-13, 'W'}, {INT_MIN, 'W'},
   };
   for (const auto& [code, color] : cases) {
     SCOPED_TRACE(code);
@@ -110,8 +112,8 @@ TEST(SymbolStyle, ColourFollowsTheCodeAndUnknownCodesPaintWhite) {
 
 TEST(CharStyle, EmptyLabelsLeaveAPlainOpaqueSquareOfTheBackground) {
   const std::pair<IconCode, char> cases[] = {
-      {110, 'n'}, {111, 'R'}, {112, 'G'}, {113, 'B'}, {114, 'Y'},   {115, 'V'},  {116, 'T'},
-      {117, '.'}, {118, 'W'}, {101, 'W'}, {109, 'W'}, {119, 'W'},   {9999, 'W'}, {500, 'W'},
+      {110, 'n'}, {111, 'R'}, {112, 'G'}, {113, 'B'}, {114, 'Y'}, {115, 'V'},  {116, 'T'},
+      {117, '.'}, {118, 'W'}, {101, 'W'}, {109, 'W'}, {119, 'W'}, {9999, 'W'}, {500, 'W'},
   };
   for (const auto& [code, color] : cases) {
     SCOPED_TRACE(code);
@@ -243,9 +245,8 @@ TEST(BarStyle, DrawsRWWhateverBottomLabelIsPassed) {
 
 TEST(BarStyle, BaseLineAndLabelsTakeTheColourOfTheCode) {
   const std::pair<IconCode, Rgb> cases[] = {
-      {100000, LABEL_IDLE_COLOR}, {111500, Rgb{255, 0, 0}}, {171515, RGB_BLACK},
-      {180000, RGB_WHITE},        {190000, RGB_WHITE},      {10000, RGB_WHITE},
-      {99990000, RGB_WHITE},      {INT_MAX, RGB_WHITE},
+      {100000, LABEL_IDLE_COLOR}, {111500, Rgb{255, 0, 0}}, {171515, RGB_BLACK},   {180000, RGB_WHITE},
+      {190000, RGB_WHITE},        {10000, RGB_WHITE},       {99990000, RGB_WHITE}, {INT_MAX, RGB_WHITE},
   };
   for (const auto& [code, color] : cases) {
     SCOPED_TRACE(code);
@@ -286,8 +287,8 @@ TEST(DecodeBarCode, SplitsColourReadAndWriteHeights) {
 }
 
 // Codes of every style, ordinary and out of range, for the whole-picture rules.
-const IconCode SWEEP[] = {INT_MIN, -5, 0, 10, 13, 17, 18, 19, 100, 101, 109, 110, 113,
-                          117, 118, 9999, 10000, 100000, 111515, 121600, 139999, 171507, 189901, INT_MAX};
+const IconCode SWEEP[] = {INT_MIN, -5,  0,   10,   13,    17,     18,     19,     100,    101,    109,    110,
+                          113,     117, 118, 9999, 10000, 100000, 111515, 121600, 139999, 171507, 189901, INT_MAX};
 
 TEST(IconRaster, WhereverTheMaskIsWhiteTheColourIsBlack) {
   for (const IconCode code : SWEEP) {

@@ -16,9 +16,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 const ArtLegend& DefaultLegend() {
   static const ArtLegend legend{
-      {RGB_BLACK, '.'},         {RGB_WHITE, 'W'},        {SYMBOL_IDLE_COLOR, 'g'},      {LABEL_IDLE_COLOR, 'n'},
-      {READ_BAR_COLOR, 'G'},    {WRITE_BAR_COLOR, 'R'},  {Rgb{0, 0, 255}, 'B'},         {Rgb{255, 255, 0}, 'Y'},
-      {Rgb{205, 0, 255}, 'V'},  {Rgb{0, 255, 255}, 'T'}, {CHAR_LABEL_COLOR, 'y'},
+      {RGB_BLACK, '.'},        {RGB_WHITE, 'W'},        {SYMBOL_IDLE_COLOR, 'g'}, {LABEL_IDLE_COLOR, 'n'},
+      {READ_BAR_COLOR, 'G'},   {WRITE_BAR_COLOR, 'R'},  {Rgb{0, 0, 255}, 'B'},    {Rgb{255, 255, 0}, 'Y'},
+      {Rgb{205, 0, 255}, 'V'}, {Rgb{0, 255, 255}, 'T'}, {CHAR_LABEL_COLOR, 'y'},
   };
   return legend;
 }
@@ -45,7 +45,9 @@ std::string PixelSetArt(const IconPixelSet& pixels) {
   return art;
 }
 
-std::string MaskArt(const IconRaster& raster) { return PixelSetArt(raster.opaque); }
+std::string MaskArt(const IconRaster& raster) {
+  return PixelSetArt(raster.opaque);
+}
 
 std::string Art(const std::string& drawing) {
   std::vector<std::string> lines = Lines(drawing);
