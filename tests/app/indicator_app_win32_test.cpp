@@ -1,0 +1,280 @@
+#include "app/indicator_app_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "activity/wmi_connection_win32.h"
+#include "app/display_settings.h"
+#include "res/resource.h"
+#include "tests/tray/fake_shell_win32.h"
+
+namespace {
+
+// Standard output of the ticks, captured at the descriptor.
+class StdoutCaptureForTicks {
+ public:
+  StdoutCaptureForTicks() {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+  }
+  ~StdoutCaptureForTicks() {
+    if (!taken_) Take();
+  }
+  std::string Take() {
+    std::fflush(stdout);
+    taken_ = true;
+    return testing::internal::GetCapturedStdout();
+  }
+
+ private:
+  bool taken_ = false;
+};
+
+UINT TaskbarCreated() { return RegisterWindowMessageA("TaskbarCreated"); }
+
+INT_PTR Deliver(const CIndicatorApp& app, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  return CIndicatorApp::DialogProc(app.Dialog(), message, wParam, lParam);
+}
+
+bool TakeQuitMessage(HWND dialog, MSG& message) {
+  return PeekMessageA(&message, dialog, WM_APP_QUIT, WM_APP_QUIT, PM_REMOVE) != 0;
+}
+
+// The colour of one pixel of an icon's colour image, as 0xRRGGBB.
+DWORD IconPixel(HICON icon, int x, int y) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return 0xFFFFFFFF;
+  BITMAPINFO format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  DWORD pixels[256] = {};
+  HDC screen = GetDC(nullptr);
+  GetDIBits(screen, info.hbmColor, 0, 16, pixels, &format, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return pixels[y * 16 + x] & 0xFFFFFF;
+}
+
+class IndicatorAppTest : public testing::Test {
+ protected:
+  FakeShell shell;
+
+  void SetUp() override {
+    displaySettings = DisplaySettings{};
+    ParseCommandLine("-s -b", displaySettings);
+    // Every test after the first would otherwise skip the connection.
+    firstTick = TRUE;
+    previousTotal = 0;
+  }
+  void TearDown() override {
+    ShutdownWmiConnection();
+    displaySettings = DisplaySettings{};
+  }
+};
+
+TEST_F(IndicatorAppTest, ConstructionMakesAHiddenDialogWithTheTimerButNoIcon) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  ASSERT_NE(app.Dialog(), nullptr);
+  EXPECT_FALSE(IsWindowVisible(app.Dialog()));
+  EXPECT_EQ(GetWindowLongPtrA(app.Dialog(), GWLP_USERDATA), reinterpret_cast<LONG_PTR>(&app));
+  EXPECT_EQ(app.TimerId(), TIMER_POLL);
+  EXPECT_EQ(app.CurrentIconCode(), 18);
+  EXPECT_EQ(app.ShownIconCode(), 0);
+  EXPECT_EQ(app.TrayHolder(), nullptr);
+  EXPECT_EQ(shell.Count(), 0) << "no tray icon before the first tick";
+}
+
+TEST_F(IndicatorAppTest, WithoutItsDialogResourceTheControllerHasNoWindowAndNoTimer) {
+  CIndicatorApp app(GetModuleHandleA("kernel32.dll"));
+  EXPECT_EQ(app.Dialog(), nullptr);
+  EXPECT_EQ(app.TimerId(), 0u);
+  app.Shutdown();  // must complete all the same
+}
+
+TEST_F(IndicatorAppTest, EndProgramKillsTheTimerAndPostsTheQuitMessage) {
+  for (const WORD notification : {WORD{0}, WORD{EN_CHANGE}}) {
+    CIndicatorApp app(GetModuleHandleA(nullptr));
+    EXPECT_EQ(Deliver(app, WM_COMMAND, MAKEWPARAM(ID_END_PROGRAM, notification)), 0);
+    MSG quit{};
+    ASSERT_TRUE(TakeQuitMessage(app.Dialog(), quit)) << "notification " << notification;
+    EXPECT_EQ(quit.wParam, 2u);
+    EXPECT_EQ(quit.lParam, 0);
+    EXPECT_FALSE(KillTimer(app.Dialog(), TIMER_POLL)) << "the poll timer should be gone already";
+  }
+}
+
+TEST_F(IndicatorAppTest, CommandsWithOtherNotificationCodesAreIgnored) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  for (const WORD notification : {WORD{1}, WORD{0x200}, WORD{0xFFFF}}) {
+    EXPECT_EQ(Deliver(app, WM_COMMAND, MAKEWPARAM(ID_END_PROGRAM, notification)), 0);
+  }
+  Deliver(app, WM_COMMAND, MAKEWPARAM(4711, 0));  // an unknown command does nothing either
+  MSG quit{};
+  EXPECT_FALSE(TakeQuitMessage(app.Dialog(), quit));
+  EXPECT_TRUE(KillTimer(app.Dialog(), TIMER_POLL)) << "the poll timer should still run";
+}
+
+TEST_F(IndicatorAppTest, TrayCallbackIsAnsweredWithOneForEveryMouseMessage) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  for (const UINT mouse : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_RBUTTONDBLCLK,
+                           WM_MOUSEMOVE, WM_MBUTTONDOWN}) {
+    EXPECT_EQ(Deliver(app, WM_TRAY_CALLBACK, 0, mouse), 1) << "mouse message " << mouse;
+  }
+  EXPECT_EQ(shell.Count(), 0);
+  EXPECT_EQ(Deliver(app, WM_USER + 99), 0);
+}
+
+// While the tray menu tracks, reads what it shows and closes it.
+struct MenuReader {
+  static inline std::vector<std::string> items;
+  static inline std::vector<UINT> ids;
+  static void CALLBACK ReadAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    if (HWND popup = FindWindowA("#32768", nullptr)) {
+      auto menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+      for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char text[64] = {};
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        items.emplace_back(text);
+        ids.push_back(GetMenuItemID(menu, i));
+      }
+    }
+    EndMenu();
+  }
+};
+
+TEST_F(IndicatorAppTest, RightButtonDownShowsTheTrayMenu) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  MenuReader::items.clear();
+  MenuReader::ids.clear();
+  SetTimer(nullptr, 0, 300, &MenuReader::ReadAndClose);
+  EXPECT_EQ(Deliver(app, WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN), 1);
+  EXPECT_EQ(MenuReader::items, (std::vector<std::string>{"help", "meet author", "end program"}));
+  EXPECT_EQ(MenuReader::ids, (std::vector<UINT>{ID_HELP, ID_MEET_AUTHOR, ID_END_PROGRAM}));
+  MSG quit{};
+  EXPECT_FALSE(TakeQuitMessage(app.Dialog(), quit)) << "closing the menu chooses nothing";
+}
+
+TEST_F(IndicatorAppTest, TheFirstTickConnectsOnceAndBuildsTheTray) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  StdoutCaptureForTicks capture;
+  for (int tick = 0; tick < 4; ++tick) Deliver(app, WM_TIMER, TIMER_POLL);
+  const std::string output = capture.Take();
+
+  size_t connections = 0;
+  for (size_t at = output.find("Connecting to"); at != std::string::npos; at = output.find("Connecting to", at + 1)) {
+    ++connections;
+  }
+  EXPECT_EQ(connections, 1u) << output;
+  EXPECT_NE(WmiServices, nullptr);
+  EXPECT_FALSE(firstTick);
+  // Wine has no disk instances: the total stays 0 and the symbol stays idle.
+  EXPECT_EQ(app.CurrentIconCode(), 10);
+  EXPECT_EQ(app.ShownIconCode(), 10);
+  EXPECT_STREQ(app.Tooltip(), "Tavoli by Norvath");
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  EXPECT_STREQ(app.TrayHolder()->TopLabel(), "TAV");
+  EXPECT_STREQ(app.TrayHolder()->BottomLabel(), "OLI");
+  // One add, one tooltip and one picture change; the idle ticks after it change nothing.
+  ASSERT_EQ(shell.Count(), 3);
+  EXPECT_EQ(shell.Count(NIM_ADD), 1);
+  EXPECT_STREQ(shell.calls[0].data.szTip, "Tavoli by Norvath");
+  EXPECT_STREQ(shell.calls[1].data.szTip, "Tavoli by Norvath");
+  EXPECT_EQ(IconPixel(shell.calls[2].data.hIcon, 3, 3), 0x4C4C4Cu) << "the idle symbol is dark grey";
+}
+
+TEST_F(IndicatorAppTest, ATimerWithAnotherIdTakesNoSample) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  previousTotal = 12345;
+  Deliver(app, WM_TIMER, 2);
+  Deliver(app, WM_TIMER, 4567);
+  EXPECT_TRUE(firstTick) << "no connection was made";
+  EXPECT_EQ(previousTotal, 12345);
+  EXPECT_STREQ(app.Tooltip(), "");
+  EXPECT_EQ(app.CurrentIconCode(), 18);
+  EXPECT_EQ(shell.Count(), 0);
+}
+
+TEST_F(IndicatorAppTest, ShellRestartReplacesTheHolderAndKeepsTheTickState) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  Deliver(app, WM_TIMER, TIMER_POLL);
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  const HICON oldPicture = app.TrayHolder()->CurrentIcon()->GetIcon();
+  shell.calls.clear();
+
+  EXPECT_EQ(Deliver(app, TaskbarCreated()), 0);
+
+  // The old icon leaves before the new one is added: both are the dialog's icon 0.
+  ASSERT_GE(shell.Count(), 2);
+  EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(shell.calls[1].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(shell.calls[1].data.hWnd, app.Dialog());
+  EXPECT_EQ(shell.calls[1].data.uID, 0u);
+  EXPECT_EQ(shell.Count(NIM_DELETE), 1);
+  ICONINFO info{};
+  EXPECT_FALSE(GetIconInfo(oldPicture, &info)) << "the old holder's picture should be released";
+  EXPECT_EQ(app.ShownIconCode(), 10);
+  EXPECT_FALSE(firstTick);
+  EXPECT_EQ(IconPixel(app.TrayHolder()->CurrentIcon()->GetIcon(), 3, 3), 0x4C4C4Cu) << "shows the current code";
+}
+
+TEST_F(IndicatorAppTest, ShellRestartBeforeTheFirstTickBuildsTheTrayWithCode18) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  Deliver(app, TaskbarCreated());
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  ASSERT_EQ(shell.Count(NIM_ADD), 1);
+  EXPECT_EQ(IconPixel(app.TrayHolder()->CurrentIcon()->GetIcon(), 3, 3), 0xFFFFFFu) << "code 18 is the white symbol";
+  EXPECT_EQ(app.ShownIconCode(), 0);
+  EXPECT_TRUE(firstTick);
+
+  shell.calls.clear();
+  Deliver(app, WM_TIMER, TIMER_POLL);  // the first tick only repaints through it
+  EXPECT_EQ(shell.Count(NIM_ADD), 0);
+  EXPECT_EQ(shell.Count(NIM_MODIFY), 2);
+}
+
+// Chooses "end program" the way the menu does, once the loop has already
+// fetched the WM_QUIT that is waiting: timers come only after it.
+struct EndProgramLater {
+  static inline HWND dialog = nullptr;
+  static inline bool chosen = false;
+  static void CALLBACK Choose(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    chosen = true;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(ID_END_PROGRAM, 0), 0);
+  }
+};
+
+TEST_F(IndicatorAppTest, TheMessageLoopIgnoresWmQuitAndEndsOnTheQuitMessage) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  KillTimer(app.Dialog(), TIMER_POLL);  // no ticks in between
+  EndProgramLater::dialog = app.Dialog();
+  EndProgramLater::chosen = false;
+  PostQuitMessage(0);
+  SetTimer(nullptr, 0, 100, &EndProgramLater::Choose);
+  EXPECT_EQ(app.RunMessageLoop(), -1);
+  EXPECT_TRUE(EndProgramLater::chosen) << "the loop ended before the quit command";
+  MSG left{};
+  EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE))
+      << "message " << left.message << " left behind: WM_QUIT should have been fetched and ignored";
+}
+
+TEST_F(IndicatorAppTest, ShutdownRemovesTheIconAndDestroysTheDialog) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  Deliver(app, WM_TIMER, TIMER_POLL);
+  const HWND dialog = app.Dialog();
+  const HICON picture = app.TrayHolder()->CurrentIcon()->GetIcon();
+  shell.calls.clear();
+  app.Shutdown();
+  EXPECT_EQ(shell.Count(NIM_DELETE), 1);
+  EXPECT_EQ(app.TrayHolder(), nullptr);
+  EXPECT_EQ(WmiServices, nullptr);
+  EXPECT_FALSE(IsWindow(dialog));
+  ICONINFO info{};
+  EXPECT_FALSE(GetIconInfo(picture, &info));
+}
+
+}  // namespace
