@@ -133,6 +133,8 @@ TEST(CActivityIcon, DrawsBothTextsWhereOnlyTheyCanFall) {
 TEST(CActivityIcon, EmptyLabelsInTheCharStyleLeaveAPlainSquare) {
   for (const IconCode code : {110, 114, 118, 500}) {
     const CActivityIcon icon("", "", code);
+    const CActivityIcon nullLabels(nullptr, nullptr, code);  // taken as empty rather than read
+    EXPECT_EQ(ColorArt(Painted(nullLabels)), ColorArt(Painted(icon)));
     const IconRaster painted = Painted(icon);
     EXPECT_PRED_FORMAT2(SameArt, ColorArt(PaintIconShapes(code)), ColorArt(painted));
     EXPECT_PRED_FORMAT2(SameArt, MaskArt(PaintIconShapes(code)), MaskArt(painted));
