@@ -299,4 +299,37 @@ TEST(GleamoOutput, TellsOnceHowTheConnectionWent) {
       << output;
 }
 
+// Runs a console program of the build tree to its end; its exit code, or
+// -1 when it could not be run or did not end in time.
+long RunToEnd(const std::string& path) {
+  std::string commandLine = "\"" + path + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    return -1;
+  }
+  const unique_kernel_handle process(started.hProcess);
+  CloseHandle(started.hThread);
+  DWORD exitCode = 0;
+  if (WaitForSingleObject(process.get(), EXIT_WAIT_MS + 5000) != WAIT_OBJECT_0) return -1;
+  GetExitCodeProcess(process.get(), &exitCode);
+  return static_cast<long>(exitCode);
+}
+
+// The helper that scripts/run.sh ends a display-less run with.
+TEST(GleamoEnd, EndsTheRunningProgramAsItsMenuWould) {
+  const std::string helper = BuiltProgramPath(GLEAMO_END_FROM_TEST);
+  EXPECT_EQ(RunToEnd(helper), 1) << "no gleamo is running yet";
+
+  GleamoProcess gleamo("-s");
+  ASSERT_EQ(gleamo.StartError(), "");
+  ASSERT_TRUE(ShowsOneIcon(WaitForIcon(10, ICON_WAIT_MS), 10));
+  EXPECT_EQ(RunToEnd(helper), 0);
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(gleamo.WaitForExit(0, exitCode)) << "the helper returned before gleamo ended";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(WaitUntilIconGone(10, 3000));
+}
+
 }  // namespace

@@ -7,16 +7,15 @@
 #include "res/resource.h"
 #include "tests/e2e/desktop_win32.h"
 
-namespace {
-
-// gleamo.exe's path relative to this test program, set by the build.
-std::string GleamoPath() {
+std::string BuiltProgramPath(const char* relativePath) {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, sizeof self);
   std::string path(self);
   path.erase(path.find_last_of("\\/") + 1);
-  return path + GLEAMO_EXE_FROM_TEST;
+  return path + relativePath;
 }
+
+namespace {
 
 std::string NewOutputPath() {
   char directory[MAX_PATH] = {};
@@ -42,7 +41,8 @@ GleamoProcess::GleamoProcess(const std::string& options) : outputPath_(NewOutput
   startup.lpDesktop = desktop.data();  // the program's windows and icon go to the test's desktop
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = output.get();
-  std::string commandLine = "\"" + GleamoPath() + "\"" + (options.empty() ? "" : " " + options);
+  std::string commandLine =
+      "\"" + BuiltProgramPath(GLEAMO_EXE_FROM_TEST) + "\"" + (options.empty() ? "" : " " + options);
   PROCESS_INFORMATION started{};
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
     startError_ = "cannot start " + commandLine + ", error " + std::to_string(GetLastError());

@@ -8,6 +8,10 @@
 
 #include "common/win32_handles.h"
 
+// A program of the build tree, given by its path relative to this test
+// program (GLEAMO_EXE_FROM_TEST, GLEAMO_END_FROM_TEST).
+std::string BuiltProgramPath(const char* relativePath);
+
 class GleamoProcess {
  public:
   // Starts gleamo.exe (next to the tests' build tree) with these options.
