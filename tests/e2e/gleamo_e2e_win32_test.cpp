@@ -15,6 +15,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/display_settings.h"
@@ -86,12 +87,21 @@ HWND WaitForWindowOf(const GleamoProcess& gleamo, const char* className, const c
 
 constexpr char MENU_CLASS[] = "#32768";
 
-// A screen shot of a popup menu once it has painted itself.
+// A screen shot of a popup menu once it has painted itself: two shots in a
+// row that agree.
 ScreenShot MenuShot(HWND menuWindow) {
-  Sleep(300);
-  RECT rect{};
-  GetWindowRect(menuWindow, &rect);
-  return CaptureScreen(rect);
+  ScreenShot shot;
+  WaitFor(3000, [&] {
+    RECT rect{};
+    GetWindowRect(menuWindow, &rect);
+    Sleep(150);
+    ScreenShot next = CaptureScreen(rect);
+    const bool settled =
+        !next.Empty() && next.width == shot.width && next.height == shot.height && next.pixels == shot.pixels;
+    shot = std::move(next);
+    return settled;
+  });
+  return shot;
 }
 
 // Shows, in this process, a popup menu with the three items the program's
