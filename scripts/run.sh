@@ -1,10 +1,49 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds gleamo.exe and runs it under Wine with the
-# given options (for example: scripts/run.sh -c -g).
+# Sets up the machine, builds gleamo.exe and runs it under Wine with the given
+# options (for example: scripts/run.sh -c -g).
+#
+# With a display: gleamo runs in a Wine desktop window with a taskbar, whose
+# notification area shows its icon; a right click on the icon opens its menu,
+# and "end program" ends it (closing the desktop window ends it too).
+#
+# Without a display: gleamo runs for a few seconds on a private X server; a
+# screenshot of the taskbar goes to build/run/gleamo-taskbar.png, then the
+# program is ended as its menu would end it.
+#
+# The program's standard output (the connection messages) appears here when
+# it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+runner=build/windows/wine-run.sh
+shot=build/run/gleamo-taskbar.png
+seconds=${GLEAMO_RUN_SECONDS:-5}
+
+# Inside the private desktop of a display-less run: start, look, end.
+if [ "${1:-}" = "--inside-desktop" ]; then
+  shift
+  "$runner" explorer "/desktop=$GLEAMO_WINE_DESKTOP" build/windows/gleamo.exe "$@"  # returns at once
+  sleep "$seconds"
+  width=${GLEAMO_DESKTOP_SIZE%x*}
+  height=${GLEAMO_DESKTOP_SIZE#*x}
+  mkdir -p "$(dirname "$shot")"
+  # The desktop's top left corner is the screen's; its taskbar is at the bottom.
+  import -window root -depth 8 -crop "${width}x24+0+$((height - 24))" +repage "$shot"
+  status=0
+  "$runner" build/windows/tools/gleamo_end.exe || status=$?
+  echo "run: a screenshot of the taskbar after ${seconds} s is in $shot"
+  exit "$status"
+fi
+
 scripts/setup.sh
-cmake --preset windows -DGLEAMO_BUILD_TESTS=OFF >/dev/null
-cmake --build --preset windows --target gleamo
-exec build/windows/wine-run.sh build/windows/gleamo.exe "$@"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target gleamo gleamo_end
+"$runner"  # makes the Wine prefix on first use
+
+if [ -n "${DISPLAY:-}" ]; then
+  # A desktop of its own: it closes when gleamo ends.
+  exec "$runner" explorer /desktop=gleamo,800x600 build/windows/gleamo.exe "$@"
+fi
+
+echo "run: no display; running gleamo for ${seconds} s on a private X server"
+WINEPREFIX="$PWD/build/windows/wineprefix" exec scripts/with-wine-desktop.sh --wine "$runner" "$PWD/scripts/run.sh" --inside-desktop "$@"

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 status=0
 for preset in native windows; do
-  cmake --preset "$preset"
+  # Tests on, also in a tree that a build of the program alone configured.
+  cmake --preset "$preset" -DGLEAMO_BUILD_TESTS=ON
   cmake --build --preset "$preset"
 done
 ctest --preset native || status=1

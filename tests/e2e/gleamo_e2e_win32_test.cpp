@@ -1,0 +1,345 @@
+// The real gleamo.exe on the taskbar of a Wine desktop: what its icon looks
+// like, its menu and commands, a shell restart and what it prints. Each test
+// starts the program as a user would and looks only at what the platform
+// shows: the screen's pixels, the windows of the process, its exit code and
+// its standard output.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/display_settings.h"
+#include "res/resource.h"
+#include "tests/e2e/desktop_win32.h"
+#include "tests/e2e/gleamo_process_win32.h"
+#include "tests/e2e/icon_on_screen_win32.h"
+
+namespace {
+
+constexpr DWORD ICON_WAIT_MS = 15000;  // a process start and the connection under Wine take seconds
+constexpr DWORD EXIT_WAIT_MS = 10000;
+
+class WineDesktop : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const std::string problem = JoinWineDesktop();
+    ASSERT_EQ(problem, "");
+    MoveMouseAway();
+  }
+};
+
+const auto* const wineDesktop = ::testing::AddGlobalTestEnvironment(new WineDesktop);
+
+testing::AssertionResult ShowsOneIcon(const IconSearch& search, IconCode code) {
+  if (search.matches.size() == 1) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << search.matches.size() << " places on the taskbar show the icon of code " << code
+                                     << " (one expected); " << search.nearestMiss;
+}
+
+// Ends the program with its own command and checks that it leaves as it
+// should: exit code 0 and no icon left behind.
+void EndAndExpectCleanExit(GleamoProcess& gleamo, IconCode code) {
+  gleamo.PostEndProgram();
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(gleamo.WaitForExit(EXIT_WAIT_MS, exitCode)) << "gleamo did not end";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(WaitUntilIconGone(code, 3000)) << "the icon stayed after the program ended";
+}
+
+// What another process does when the shell restarts: the old icon is gone
+// (deleted here under the program's own window and identifier 0), and the
+// new taskbar announces itself to every top-level window.
+bool DeleteIconOf(HWND owner) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = sizeof data;
+  data.hWnd = owner;
+  data.uID = 0;
+  return Shell_NotifyIconA(NIM_DELETE, &data) != 0;
+}
+
+void BroadcastTaskbarCreated() {
+  const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
+}
+
+// The one visible window of the process with this class and caption (any
+// caption when null), or null when none came in time.
+HWND WaitForWindowOf(const GleamoProcess& gleamo, const char* className, const char* caption, DWORD milliseconds) {
+  HWND window = nullptr;
+  WaitFor(milliseconds, [&] {
+    const std::vector<HWND> found = WindowsOfProcess(gleamo.Id(), className, caption);
+    window = found.size() == 1 ? found.front() : nullptr;
+    return window != nullptr;
+  });
+  return window;
+}
+
+constexpr char MENU_CLASS[] = "#32768";
+
+// A screen shot of a popup menu once it has painted itself: two shots in a
+// row that agree.
+ScreenShot MenuShot(HWND menuWindow) {
+  ScreenShot shot;
+  WaitFor(3000, [&] {
+    RECT rect{};
+    GetWindowRect(menuWindow, &rect);
+    Sleep(150);
+    ScreenShot next = CaptureScreen(rect);
+    const bool settled =
+        !next.Empty() && next.width == shot.width && next.height == shot.height && next.pixels == shot.pixels;
+    shot = std::move(next);
+    return settled;
+  });
+  return shot;
+}
+
+// Shows, in this process, a popup menu with the three items the program's
+// menu should have, at the given place, and takes its picture: drawn by the
+// same platform with the same fonts, it must look exactly like the
+// program's.
+ScreenShot ExpectedMenuShot(POINT topLeft) {
+  const unique_hwnd owner(
+      CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+  const unique_hmenu menu(CreatePopupMenu());
+  AppendMenuA(menu.get(), MF_STRING, ID_HELP, "help");
+  AppendMenuA(menu.get(), MF_STRING, ID_MEET_AUTHOR, "meet author");
+  AppendMenuA(menu.get(), MF_STRING, ID_END_PROGRAM, "end program");
+
+  ScreenShot shot;
+  HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+  std::thread photographer([&] {
+    SetThreadDesktop(desktop);
+    HWND shown = nullptr;
+    WaitFor(5000, [&] {
+      const std::vector<HWND> found = WindowsOfProcess(GetCurrentProcessId(), MENU_CLASS, nullptr);
+      shown = found.size() == 1 ? found.front() : nullptr;
+      return shown != nullptr;
+    });
+    if (shown == nullptr) return;
+    shot = MenuShot(shown);
+    PostMessageA(shown, WM_CANCELMODE, 0, 0);  // what EndMenu does
+  });
+  TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD, topLeft.x, topLeft.y, 0, owner.get(),
+                 nullptr);
+  photographer.join();
+  return shot;
+}
+
+testing::AssertionResult SamePicture(const ScreenShot& expected, const ScreenShot& actual) {
+  if (expected.Empty() || actual.Empty()) return testing::AssertionFailure() << "no picture of a menu";
+  if (expected.width != actual.width || expected.height != actual.height) {
+    return testing::AssertionFailure() << "the menu is " << actual.width << "x" << actual.height << ", expected "
+                                       << expected.width << "x" << expected.height;
+  }
+  const auto differing = std::inner_product(expected.pixels.begin(), expected.pixels.end(), actual.pixels.begin(), 0,
+                                            std::plus<>(), std::not_equal_to<>());
+  if (differing == 0) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << differing << " pixels of the menu differ from the expected menu";
+}
+
+// The middle of item `index` of a three-item menu.
+POINT MenuItemCentre(const RECT& menu, int index) {
+  return POINT{(menu.left + menu.right) / 2, menu.top + (menu.bottom - menu.top) * (2 * index + 1) / 6};
+}
+
+// Right-clicks the icon and waits for the program's menu.
+HWND OpenTrayMenu(const GleamoProcess& gleamo, const IconOnScreen& icon) {
+  ClickAt(icon.Centre(), true);
+  HWND menu = WaitForWindowOf(gleamo, MENU_CLASS, nullptr, 5000);
+  MoveMouseAway();  // no item highlighted under the pointer
+  return menu;
+}
+
+struct IdleLook {
+  const char* options;
+  IconCode code;
+};
+
+void PrintTo(const IdleLook& look, std::ostream* out) {
+  *out << "options \"" << look.options << "\", code " << look.code;
+}
+
+// Wine reports no disk instances, so the program stays idle: the bar style
+// shows its base line and labels in its colour and no bars, the char style
+// the near-white square, the symbol style the dark-grey cylinder on black.
+class IdleIcon : public ::testing::TestWithParam<IdleLook> {};
+
+TEST_P(IdleIcon, IsShownOnTheTaskbarAndGoesWithTheProgram) {
+  const IdleLook look = GetParam();
+  GleamoProcess gleamo(look.options);
+  ASSERT_EQ(gleamo.StartError(), "");
+  EXPECT_TRUE(ShowsOneIcon(WaitForIcon(look.code, ICON_WAIT_MS), look.code));
+  EndAndExpectCleanExit(gleamo, look.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gleamo, IdleIcon,
+                         ::testing::Values(IdleLook{"-a -r", 110000}, IdleLook{"-a -k", 170000}, IdleLook{"-c -g", 110},
+                                           IdleLook{"-s -y", 10}, IdleLook{"", 130000}),
+                         [](const auto& info) {
+                           std::string name = info.param.options[0] ? info.param.options : "none";
+                           name.erase(
+                               std::remove_if(name.begin(), name.end(), [](char c) { return c == ' ' || c == '-'; }),
+                               name.end());
+                           return name;
+                         });
+
+TEST(GleamoMenu, HasItsThreeItemsAndHelpAndEndProgramWork) {
+  constexpr IconCode code = 120000;
+  GleamoProcess gleamo("-g");
+  ASSERT_EQ(gleamo.StartError(), "");
+  const HWND dialog = gleamo.WaitForDialog(ICON_WAIT_MS);
+  ASSERT_NE(dialog, nullptr);
+  IconSearch search = WaitForIcon(code, ICON_WAIT_MS);
+  ASSERT_TRUE(ShowsOneIcon(search, code));
+
+  // The menu: exactly "help", "meet author", "end program".
+  HWND menu = OpenTrayMenu(gleamo, search.matches.front());
+  ASSERT_NE(menu, nullptr) << "no menu after a right click on the icon";
+  RECT menuRect{};
+  GetWindowRect(menu, &menuRect);
+  const ScreenShot programMenu = MenuShot(menu);
+
+  // "help": the usage box, while the program goes on serving its icon.
+  ClickAt(MenuItemCentre(menuRect, 0), false);
+  MoveMouseAway();
+  const HWND usage = WaitForWindowOf(gleamo, "#32770", "Usage", 5000);
+  ASSERT_NE(usage, nullptr) << "\"help\" opened no box captioned \"Usage\"";
+  char text[1024] = {};
+  GetDlgItemTextA(usage, 0xFFFF, text, sizeof text);
+  EXPECT_STREQ(text, USAGE_TEXT);
+  DWORD_PTR answer = 0;
+  EXPECT_NE(SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0)
+      << "the program does not answer while its usage box is open";
+  ASSERT_TRUE(DeleteIconOf(dialog));
+  EXPECT_TRUE(WaitUntilIconGone(code, 3000));
+  BroadcastTaskbarCreated();
+  EXPECT_TRUE(ShowsOneIcon(WaitForIcon(code, 5000), code)) << "no icon rebuilt while the usage box is open";
+  PostMessageA(usage, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitFor(3000, [&] { return WindowsOfProcess(gleamo.Id(), "#32770", "Usage").empty(); }));
+
+  // The same three items drawn by this process look the same.
+  EXPECT_TRUE(SamePicture(ExpectedMenuShot(POINT{menuRect.left, menuRect.top}), programMenu));
+
+  // "end program": the icon goes and the program ends with 0.
+  search = WaitForIcon(code, 3000);
+  ASSERT_TRUE(ShowsOneIcon(search, code));
+  menu = OpenTrayMenu(gleamo, search.matches.front());
+  ASSERT_NE(menu, nullptr) << "no menu after a second right click";
+  GetWindowRect(menu, &menuRect);
+  ClickAt(MenuItemCentre(menuRect, 2), false);
+  MoveMouseAway();
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(gleamo.WaitForExit(EXIT_WAIT_MS, exitCode)) << "\"end program\" did not end the program";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(WaitUntilIconGone(code, 3000));
+}
+
+TEST(GleamoShellRestart, BringsTheIconBack) {
+  GleamoProcess gleamo("-c -v");
+  ASSERT_EQ(gleamo.StartError(), "");
+  const HWND dialog = gleamo.WaitForDialog(ICON_WAIT_MS);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(ShowsOneIcon(WaitForIcon(110, ICON_WAIT_MS), 110));
+
+  ASSERT_TRUE(DeleteIconOf(dialog));
+  ASSERT_TRUE(WaitUntilIconGone(110, 3000)) << "the shell kept the icon";
+  BroadcastTaskbarCreated();
+  EXPECT_TRUE(ShowsOneIcon(WaitForIcon(110, 5000), 110));
+
+  // Twice in a row: each restart replaces the holder, and the icon of the
+  // replaced one does not take the new icon with it.
+  ASSERT_TRUE(DeleteIconOf(dialog));
+  ASSERT_TRUE(WaitUntilIconGone(110, 3000));
+  BroadcastTaskbarCreated();
+  EXPECT_TRUE(ShowsOneIcon(WaitForIcon(110, 5000), 110));
+
+  EndAndExpectCleanExit(gleamo, 110);
+}
+
+// Lines of the program's output without their line ends.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(GleamoOutput, TellsOnceHowTheConnectionWent) {
+  GleamoProcess gleamo("");
+  ASSERT_EQ(gleamo.StartError(), "");
+  ASSERT_TRUE(ShowsOneIcon(WaitForIcon(130000, ICON_WAIT_MS), 130000));
+  Sleep(1000);  // a few more ticks: none may connect again
+  EndAndExpectCleanExit(gleamo, 130000);
+
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  ASSERT_TRUE(GetComputerNameA(name, &size));
+  const std::string machine = std::string("\\\\") + name;
+  const std::string output = gleamo.Output();
+  const std::vector<std::string> lines = Lines(output);
+  ASSERT_GE(lines.size(), 3u) << output;
+  // The namespace and its three dots, then one progress dot per 300 ms the
+  // connection took.
+  const std::string connecting = "Connecting to " + machine + " WMI server at root\\WMI...";
+  EXPECT_EQ(lines[0].substr(0, connecting.size()), connecting) << output;
+  EXPECT_EQ(lines[0].find_first_not_of('.', connecting.size()), std::string::npos) << output;
+  EXPECT_EQ(lines[1], "") << output;
+  EXPECT_EQ(lines[2], "Connected with " + machine) << output;
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.find("Connecting") != std::string::npos; }),
+            1)
+      << output;
+}
+
+// Runs a console program of the build tree to its end; its exit code, or
+// -1 when it could not be run or did not end in time.
+long RunToEnd(const std::string& path) {
+  std::string commandLine = "\"" + path + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    return -1;
+  }
+  const unique_kernel_handle process(started.hProcess);
+  CloseHandle(started.hThread);
+  DWORD exitCode = 0;
+  if (WaitForSingleObject(process.get(), EXIT_WAIT_MS + 5000) != WAIT_OBJECT_0) return -1;
+  GetExitCodeProcess(process.get(), &exitCode);
+  return static_cast<long>(exitCode);
+}
+
+// The helper that scripts/run.sh ends a display-less run with.
+TEST(GleamoEnd, EndsTheRunningProgramAsItsMenuWould) {
+  const std::string helper = BuiltProgramPath(GLEAMO_END_FROM_TEST);
+  EXPECT_EQ(RunToEnd(helper), 1) << "no gleamo is running yet";
+
+  GleamoProcess gleamo("-s");
+  ASSERT_EQ(gleamo.StartError(), "");
+  ASSERT_TRUE(ShowsOneIcon(WaitForIcon(10, ICON_WAIT_MS), 10));
+  EXPECT_EQ(RunToEnd(helper), 0);
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(gleamo.WaitForExit(0, exitCode)) << "the helper returned before gleamo ended";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(WaitUntilIconGone(10, 3000));
+}
+
+}  // namespace
