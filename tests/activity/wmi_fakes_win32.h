@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/common/stdout_capture.h"
+
 // IUnknown with a visible reference count, answering for IUnknown and
 // Interface unless told to refuse.
 template <typename Interface>
@@ -276,29 +278,6 @@ class FakeServices : public FakeUnknown<IWbemServices> {
                                             IWbemObjectSink*) override {
     return E_NOTIMPL;
   }
-};
-
-// Collects what the code under test writes to standard output, at the file
-// descriptor, so the bytes are those the C runtime really produced.
-class StdoutCapture {
- public:
-  StdoutCapture() {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-  }
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
-  ~StdoutCapture() {
-    if (!taken_) Take();
-  }
-  std::string Take() {
-    std::fflush(stdout);
-    taken_ = true;
-    return testing::internal::GetCapturedStdout();
-  }
-
- private:
-  bool taken_ = false;
 };
 
 // Connects to nothing: waits as long as told, then returns what it is told,

@@ -9,29 +9,11 @@
 #include "activity/wmi_connection_win32.h"
 #include "app/display_settings.h"
 #include "res/resource.h"
+#include "tests/common/stdout_capture.h"
 #include "tests/tray/fake_shell_win32.h"
+#include "tests/tray/icon_pixels_win32.h"
 
 namespace {
-
-// Standard output of the ticks, captured at the descriptor.
-class StdoutCaptureForTicks {
- public:
-  StdoutCaptureForTicks() {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-  }
-  ~StdoutCaptureForTicks() {
-    if (!taken_) Take();
-  }
-  std::string Take() {
-    std::fflush(stdout);
-    taken_ = true;
-    return testing::internal::GetCapturedStdout();
-  }
-
- private:
-  bool taken_ = false;
-};
 
 UINT TaskbarCreated() { return RegisterWindowMessageA("TaskbarCreated"); }
 
@@ -41,21 +23,6 @@ INT_PTR Deliver(const CIndicatorApp& app, UINT message, WPARAM wParam = 0, LPARA
 
 bool TakeQuitMessage(HWND dialog, MSG& message) {
   return PeekMessageA(&message, dialog, WM_APP_QUIT, WM_APP_QUIT, PM_REMOVE) != 0;
-}
-
-// The colour of one pixel of an icon's colour image, as 0xRRGGBB.
-DWORD IconPixel(HICON icon, int x, int y) {
-  ICONINFO info{};
-  if (!GetIconInfo(icon, &info)) return 0xFFFFFFFF;
-  BITMAPINFO format{};
-  format.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  DWORD pixels[256] = {};
-  HDC screen = GetDC(nullptr);
-  GetDIBits(screen, info.hbmColor, 0, 16, pixels, &format, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return pixels[y * 16 + x] & 0xFFFFFF;
 }
 
 class IndicatorAppTest : public testing::Test {
@@ -160,7 +127,7 @@ TEST_F(IndicatorAppTest, RightButtonDownShowsTheTrayMenu) {
 
 TEST_F(IndicatorAppTest, TheFirstTickConnectsOnceAndBuildsTheTray) {
   CIndicatorApp app(GetModuleHandleA(nullptr));
-  StdoutCaptureForTicks capture;
+  StdoutCapture capture;
   for (int tick = 0; tick < 4; ++tick) Deliver(app, WM_TIMER, TIMER_POLL);
   const std::string output = capture.Take();
 

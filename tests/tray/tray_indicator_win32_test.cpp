@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fake_shell_win32.h"
+#include "icon_pixels_win32.h"
 
 namespace {
 
@@ -22,21 +23,6 @@ bool IconAlive(HICON icon) {
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
   return true;
-}
-
-// The colour of one pixel of an icon's colour image, as 0xRRGGBB.
-DWORD IconPixel(HICON icon, int x, int y) {
-  ICONINFO info{};
-  if (!GetIconInfo(icon, &info)) return 0xFFFFFFFF;
-  BITMAPINFO format{};
-  format.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  DWORD pixels[256] = {};
-  HDC screen = GetDC(nullptr);
-  GetDIBits(screen, info.hbmColor, 0, 16, pixels, &format, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return pixels[y * 16 + x] & 0xFFFFFF;
 }
 
 TEST(CTrayIndicator, ConstructionPaintsFirstAndAddsOnceWithTheTooltip) {
