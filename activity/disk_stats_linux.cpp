@@ -12,7 +12,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 const char* SkipBlanks(const char* at, const char* end) {
   while (at < end && IsBlank(*at)) ++at;
@@ -42,15 +44,12 @@ struct FieldProperty {
   FieldUse use;
 };
 constexpr FieldProperty FIELD_PROPERTIES[DISK_STATS_MAX_FIELDS] = {
-    {L"ReadCount", FieldUse::Count},        {L"ReadsMerged", FieldUse::Count},
-    {L"BytesRead", FieldUse::Bytes},        {L"ReadTime", FieldUse::Number},
-    {L"WriteCount", FieldUse::Count},       {L"WritesMerged", FieldUse::Count},
-    {L"BytesWritten", FieldUse::Bytes},     {L"WriteTime", FieldUse::Number},
-    {L"QueueDepth", FieldUse::Count},       {L"IoTime", FieldUse::Number},
-    {L"WeightedIoTime", FieldUse::Number},  {L"DiscardCount", FieldUse::Count},
-    {L"DiscardsMerged", FieldUse::Count},   {L"BytesDiscarded", FieldUse::Bytes},
-    {L"DiscardTime", FieldUse::Number},     {L"FlushCount", FieldUse::Count},
-    {L"FlushTime", FieldUse::Number},
+    {L"ReadCount", FieldUse::Count},      {L"ReadsMerged", FieldUse::Count},     {L"BytesRead", FieldUse::Bytes},
+    {L"ReadTime", FieldUse::Number},      {L"WriteCount", FieldUse::Count},      {L"WritesMerged", FieldUse::Count},
+    {L"BytesWritten", FieldUse::Bytes},   {L"WriteTime", FieldUse::Number},      {L"QueueDepth", FieldUse::Count},
+    {L"IoTime", FieldUse::Number},        {L"WeightedIoTime", FieldUse::Number}, {L"DiscardCount", FieldUse::Count},
+    {L"DiscardsMerged", FieldUse::Count}, {L"BytesDiscarded", FieldUse::Bytes},  {L"DiscardTime", FieldUse::Number},
+    {L"FlushCount", FieldUse::Count},     {L"FlushTime", FieldUse::Number},
 };
 constexpr std::uint64_t SECTOR_BYTES = 512;  // diskstats counts 512-byte sectors whatever the disk's own size
 
@@ -104,7 +103,8 @@ bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t name
   if (nameLength == 0 || std::memchr(name, '/', nameLength) != nullptr) return false;
   if ((nameLength == 1 && name[0] == '.') || (nameLength == 2 && name[0] == '.' && name[1] == '.')) return false;
   char path[PATH_MAX];
-  const int length = std::snprintf(path, sizeof path, "%s/%.*s/device", sysBlockRoot, static_cast<int>(nameLength), name);
+  const int length =
+      std::snprintf(path, sizeof path, "%s/%.*s/device", sysBlockRoot, static_cast<int>(nameLength), name);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return false;
   return access(path, F_OK) == 0;
 }

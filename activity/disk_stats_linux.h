@@ -70,7 +70,7 @@ class CDiskStatsSource {
   std::string diskStatsPath;
   std::string sysBlockRoot;
   int fd = -1;
-  std::vector<char> text;             // grows only when the file outgrows it
+  std::vector<char> text;  // grows only when the file outgrows it
   std::size_t textLength = 0;
   std::vector<KnownDevice> devices;  // by line: the filter asks sysfs only about a new name
 };

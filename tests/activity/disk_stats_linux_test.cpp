@@ -63,18 +63,15 @@ TEST(DiskStatsParse, KeepsSixtyFourBitValuesAndIgnoresFieldsOfLaterKernels) {
 TEST(DiskStatsParse, RefusesMalformedLines) {
   DiskStatsLine line;
   for (const char* text : {
-           "",
-           "   ",
-           "8 0",
-           "8 0 sda",
-           "8 0 sda 1 2 3 4 5 6 7 8 9 10",                                // ten fields
-           "8 0 sda 1 2 x 4 5 6 7 8 9 10 11",                             // a word among numbers
-           "8 0 sda 1 2 3 4 5 6 7 8 9 10 -11",                            // a sign
-           "8 0 sda 1 2 3 4 5 6 7 8 9 10 11x",                            // a number with a tail
-           "8 0 sda 18446744073709551616 2 3 4 5 6 7 8 9 10 11",          // beyond 64 bits
-           "x 0 sda 1 2 3 4 5 6 7 8 9 10 11",                             // no major number
+           "", "   ", "8 0", "8 0 sda",
+           "8 0 sda 1 2 3 4 5 6 7 8 9 10",                                   // ten fields
+           "8 0 sda 1 2 x 4 5 6 7 8 9 10 11",                                // a word among numbers
+           "8 0 sda 1 2 3 4 5 6 7 8 9 10 -11",                               // a sign
+           "8 0 sda 1 2 3 4 5 6 7 8 9 10 11x",                               // a number with a tail
+           "8 0 sda 18446744073709551616 2 3 4 5 6 7 8 9 10 11",             // beyond 64 bits
+           "x 0 sda 1 2 3 4 5 6 7 8 9 10 11",                                // no major number
            "8 0 abcdefghijklmnopqrstuvwxyz0123456 1 2 3 4 5 6 7 8 9 10 11",  // name longer than the kernel allows
-           "8 4294967296 sda 1 2 3 4 5 6 7 8 9 10 11",                    // minor beyond 32 bits
+           "8 4294967296 sda 1 2 3 4 5 6 7 8 9 10 11",                       // minor beyond 32 bits
        }) {
     EXPECT_FALSE(Parse(text, line)) << '"' << text << '"';
   }
@@ -245,8 +242,8 @@ TEST_F(DiskStatsFiles, TicksScaleTheChangesIntoBarHeights) {
   WriteStats(StatsLine("sda", 1000, 500));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   EXPECT_EQ(ConnectAndPoll(source, out), 1500);
-  const std::string expectedStart =
-      "Connecting to " + statsPath + "...\n\nConnected with " + statsPath + "\n\tDeviceName\t= sda\n\tReadCount\t= 1000\n";
+  const std::string expectedStart = "Connecting to " + statsPath + "...\n\nConnected with " + statsPath +
+                                    "\n\tDeviceName\t= sda\n\tReadCount\t= 1000\n";
   EXPECT_EQ(Output().substr(0, expectedStart.size()), expectedStart);
   WriteStats(StatsLine("sda", 1010, 500));
   EXPECT_EQ(PollDiskCounters(source, nullptr), 1510);

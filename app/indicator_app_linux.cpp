@@ -1,0 +1,203 @@
+#include "app/indicator_app_linux.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+
+#include "activity/counter_scale.h"
+#include "app/author_address.h"
+#include "app/icon_code.h"
+#include "res/resource.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::uint64_t USEC_PER_MSEC = 1000;
+// Wake-ups may be late by this much, so the kernel can bundle them with others.
+constexpr std::uint64_t TIMER_ACCURACY_USEC = 5 * USEC_PER_MSEC;
+
+// Usage on standard output, which carries only wide output in this program
+// (the counter lines are wide): a stream takes one orientation for good.
+void PrintUsage() {
+  std::fwprintf(stdout, L"%s\n", USAGE_TEXT);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+std::string JoinArguments(int count, const char* const* words) {
+  std::string joined;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) joined += ' ';
+    joined += words[i];
+  }
+  return joined;
+}
+
+CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot)
+    : settings(settings),
+      source(std::move(diskStatsPath), std::move(sysBlockRoot)),
+      diagnostics(isatty(STDOUT_FILENO) ? nullptr : stdout) {}
+
+CIndicatorApp::~CIndicatorApp() {
+  pendingNotify.reset();
+  pendingOpenUri.reset();
+  tray.reset();  // gives up the name: the watcher drops the item
+  timer.reset();
+  bus.reset();  // flushes what is still queued
+}
+
+int CIndicatorApp::Run() {
+  sd_event* rawEvent = nullptr;
+  int result = sd_event_new(&rawEvent);
+  if (result < 0) {
+    std::fprintf(stderr, "gleamo: no event loop: %s\n", std::strerror(-result));
+    return 1;
+  }
+  event.reset(rawEvent);
+
+  sd_bus* rawBus = nullptr;
+  result = sd_bus_open_user(&rawBus);
+  if (result < 0) {
+    std::fprintf(stderr, "gleamo: no session bus to show the tray icon on: %s\n", std::strerror(-result));
+    return 1;
+  }
+  bus.reset(rawBus);
+  sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
+
+  // The child of xdg-open is nobody's to wait for.
+  signal(SIGCHLD, SIG_IGN);
+  // SIGTERM (a session ending) and SIGINT end the run like "end program",
+  // so the icon leaves the tray.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  sigprocmask(SIG_BLOCK, &endSignals, nullptr);
+  sd_event_source* rawSource = nullptr;
+  if (sd_event_add_signal(event.get(), &rawSource, SIGTERM, nullptr, nullptr) >= 0) terminateSignal.reset(rawSource);
+  if (sd_event_add_signal(event.get(), &rawSource, SIGINT, nullptr, nullptr) >= 0) interruptSignal.reset(rawSource);
+
+  const std::uint64_t interval = (settings.fastBlink ? 150 : 300) * USEC_PER_MSEC;
+  result = sd_event_add_time_relative(event.get(), &rawSource, CLOCK_MONOTONIC, interval, TIMER_ACCURACY_USEC, &OnTimer,
+                                      this);
+  if (result < 0) {
+    std::fprintf(stderr, "gleamo: no poll timer: %s\n", std::strerror(-result));
+    return 1;
+  }
+  timer.reset(rawSource);
+  sd_event_source_set_enabled(timer.get(), SD_EVENT_ON);
+
+  sd_event_loop(event.get());
+
+  if (diagnostics != nullptr) std::fflush(diagnostics);
+  pendingNotify.reset();
+  pendingOpenUri.reset();
+  tray.reset();
+  sd_bus_flush(bus.get());
+  return 0;
+}
+
+int CIndicatorApp::OnTimer(sd_event_source* source, std::uint64_t /*usec*/, void* self) {
+  auto* app = static_cast<CIndicatorApp*>(self);
+  sd_event_source_set_time_relative(source, (app->settings.fastBlink ? 150 : 300) * USEC_PER_MSEC);
+  app->OnPollTimer();
+  return 0;
+}
+
+void CIndicatorApp::OnPollTimer() {
+  const ActivitySample total = firstTick ? ConnectAndPoll(source, diagnostics) : PollDiskCounters(source, diagnostics);
+  iconCode = MakeIconCode(settings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight, iconCode);
+  previousTotal = total;
+  tooltip[0] = '\0';
+  std::snprintf(tooltip, sizeof tooltip, "%s", TRAY_TOOLTIP);
+  if (iconCode != shownIconCode) {
+    RebuildTray();
+    firstTick = false;
+    shownIconCode = iconCode;
+  }
+}
+
+void CIndicatorApp::RebuildTray() {
+  if (!tray) {
+    tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
+    tray->SetLabels("TAV", "OLI");
+    tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
+    tray->Add();
+    return;
+  }
+  tray->ReplaceIcon(iconCode, tooltip);
+}
+
+void CIndicatorApp::OnCommand(int commandId) {
+  switch (commandId) {
+    case ID_HELP: ShowUsage(); break;
+    case ID_MEET_AUTHOR: OpenAuthorPage(); break;
+    case ID_END_PROGRAM:
+      timer.reset();
+      sd_event_exit(event.get(), 0);
+      break;
+    default: break;
+  }
+}
+
+void CIndicatorApp::ShowUsage() {
+  sd_bus_slot* slot = nullptr;
+  const int result =
+      sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                               "org.freedesktop.Notifications", "Notify", &OnNotifyReply, this, "susssasa{sv}i",
+                               "gleamo", 0u, "", "Usage", USAGE_TEXT, 0, 0, -1);
+  if (result < 0) {
+    PrintUsage();
+    return;
+  }
+  pendingNotify.reset(slot);
+}
+
+int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
+  // No notification service: the text goes where a terminal user sees it.
+  if (sd_bus_message_is_method_error(reply, nullptr)) PrintUsage();
+  return 0;
+}
+
+void CIndicatorApp::OpenAuthorPage() {
+  sd_bus_slot* slot = nullptr;
+  const int result = sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.portal.Desktop",
+                                              "/org/freedesktop/portal/desktop", "org.freedesktop.portal.OpenURI",
+                                              "OpenURI", &OnOpenUriReply, this, "ssa{sv}", "", AUTHOR_ADDRESS, 0);
+  if (result < 0) {
+    OnOpenUriReply(nullptr, this, nullptr);
+    return;
+  }
+  pendingOpenUri.reset(slot);
+}
+
+int CIndicatorApp::OnOpenUriReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
+  if (reply != nullptr && !sd_bus_message_is_method_error(reply, nullptr)) return 0;
+  // No portal: xdg-open, with the signal state a fresh program expects.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  char program[] = "xdg-open";
+  char address[sizeof AUTHOR_ADDRESS];
+  std::memcpy(address, AUTHOR_ADDRESS, sizeof address);
+  char* arguments[] = {program, address, nullptr};
+  pid_t child = 0;
+  const int result = posix_spawnp(&child, program, nullptr, &attributes, arguments, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (result != 0) std::fprintf(stderr, "gleamo: cannot open %s: %s\n", AUTHOR_ADDRESS, std::strerror(result));
+  return 0;
+}
