@@ -2,6 +2,8 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,10 +42,18 @@ std::string JoinArguments(int count, const char* const* words) {
   return joined;
 }
 
+std::FILE* DiagnosticStream(std::FILE* stream) {
+  const int fd = fileno(stream);
+  if (fd < 0 || isatty(fd)) return nullptr;
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == makedev(1, 3)) return nullptr;
+  return stream;
+}
+
 CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot)
     : settings(settings),
       source(std::move(diskStatsPath), std::move(sysBlockRoot)),
-      diagnostics(isatty(STDOUT_FILENO) ? nullptr : stdout) {}
+      diagnostics(DiagnosticStream(stdout)) {}
 
 CIndicatorApp::~CIndicatorApp() {
   pendingNotify.reset();
@@ -70,6 +80,8 @@ int CIndicatorApp::Run() {
   }
   bus.reset(rawBus);
   sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
+  // The session bus goes away with the session: so does its tray icon.
+  sd_bus_set_exit_on_disconnect(bus.get(), 1);
 
   // The child of xdg-open is nobody's to wait for.
   signal(SIGCHLD, SIG_IGN);

@@ -26,6 +26,11 @@ constexpr char TRAY_TOOLTIP[] = "Tavoli by Norvath";
 // Windows entry receives its command line.
 std::string JoinArguments(int count, const char* const* words);
 
+// Where the counter lines go: the stream, unless its descriptor is a
+// terminal (a user who started gleamo by hand is not flooded every tick) or
+// the null device (nobody reads them: not worth the formatting).
+std::FILE* DiagnosticStream(std::FILE* stream);
+
 class CIndicatorApp {
  public:
   // Nothing runs until Run. The counter source is named by its two paths so
@@ -55,8 +60,8 @@ class CIndicatorApp {
 
   const DisplaySettings& settings;
   CDiskStatsSource source;
-  // Standard output when it is not a terminal: like the Windows program,
-  // whose lines are seen only where its output is redirected.
+  // Standard output where it is redirected, as the Windows program's lines
+  // are seen only there; null otherwise.
   std::FILE* diagnostics;
   unique_sd_event event;
   unique_sd_bus bus;

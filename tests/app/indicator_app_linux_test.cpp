@@ -1,6 +1,11 @@
 #include "app/indicator_app_linux.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -28,6 +33,46 @@ TEST(LinuxCommandLine, ArgumentWordsReadAsOneWindowsCommandLine) {
   const DisplaySettings path = FromWords({"/tmp/f"});
   EXPECT_EQ(path.color, COLOR_TURQUOISE);
   EXPECT_TRUE(path.fastBlink);
+}
+
+// Each stream on a descriptor of the kind named.
+class DiagnosticStreamTest : public testing::Test {
+ protected:
+  std::FILE* Open(int fd) {
+    std::FILE* stream = fdopen(fd, "w");
+    if (stream != nullptr) streams.push_back(stream);
+    return stream;
+  }
+  void TearDown() override {
+    for (std::FILE* stream : streams) std::fclose(stream);
+  }
+  std::vector<std::FILE*> streams;
+};
+
+TEST_F(DiagnosticStreamTest, WritesWhereSomeoneCanReadTheLines) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  streams.push_back(file);
+  EXPECT_EQ(DiagnosticStream(file), file);
+
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  std::FILE* pipeStream = Open(ends[1]);
+  EXPECT_EQ(DiagnosticStream(pipeStream), pipeStream);
+}
+
+TEST_F(DiagnosticStreamTest, StaysSilentOnATerminalAndOnTheNullDevice) {
+  std::FILE* null = Open(open("/dev/null", O_WRONLY));
+  ASSERT_NE(null, nullptr);
+  EXPECT_EQ(DiagnosticStream(null), nullptr);
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminals here";
+  std::FILE* terminal = Open(open(ptsname(master), O_WRONLY | O_NOCTTY));
+  ASSERT_NE(terminal, nullptr);
+  EXPECT_EQ(DiagnosticStream(terminal), nullptr);
+  close(master);
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
 
     dbus_fixtures.py watcher        a StatusNotifierWatcher
     dbus_fixtures.py notifications  a notification service
+    dbus_fixtures.py signals        a listener to every tray item's signals
 
-Each owns its well-known name on the session bus, prints "ready" once it
-does, and then one JSON line per call it receives, so that a test can read
-what gleamo sent it.
+Each prints "ready" once it owns its well-known name on the session bus (or
+listens), and then one JSON line per call or signal it receives, so that a
+test can read what gleamo sent it.
 """
 import json
 import sys
@@ -88,10 +89,15 @@ def main():
     elif kind == "notifications":
         name = "org.freedesktop.Notifications"
         service = Notifications(bus)
+    elif kind == "signals":
+        name = service = None
+        bus.add_signal_receiver(
+            lambda *args, member=None, sender=None: report(signal=str(member), sender=str(sender)),
+            dbus_interface="org.kde.StatusNotifierItem", member_keyword="member", sender_keyword="sender")
     else:
         sys.exit("unknown fixture " + kind)
-    owned = dbus.service.BusName(name, bus, do_not_queue=True)
-    report(ready=name)
+    owned = dbus.service.BusName(name, bus, do_not_queue=True) if name else None
+    report(ready=kind)
     loop = GLib.MainLoop()
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, 15, loop.quit)  # SIGTERM
     loop.run()

@@ -75,6 +75,13 @@ class Fixture:
             if predicate(record):
                 return record
 
+    def received(self):
+        """The records that have arrived so far."""
+        records = []
+        while not self.lines.empty():
+            records.append(self.lines.get())
+        return records
+
     def stop(self):
         if self.process.poll() is None:
             self.process.terminate()
@@ -196,6 +203,21 @@ class ItemTest(TrayTest):
         self.wait_for_pixmaps(app, 130000)
         app.set_counters(1015, 504)
         self.wait_for_pixmaps(app, 130715)
+
+    def test_new_icon_and_tooltip_are_signalled_only_when_the_code_changes(self):
+        signals = self.fixture("signals")
+        app = self.start(["-f"])
+        self.wait_for_pixmaps(app, 130000)
+        sender = self.bus.get_name_owner(app.name)
+        time.sleep(1.0)  # six ticks and more at the same code
+        self.assertEqual([r for r in signals.received() if r["sender"] == sender], [])
+
+        app.set_counters(1010, 500)
+        self.wait_for_pixmaps(app, 131500)
+        self.wait_for_pixmaps(app, 130000)
+        time.sleep(0.6)
+        self.assertEqual([r["signal"] for r in signals.received() if r["sender"] == sender],
+                         ["NewIcon", "NewToolTip", "NewIcon", "NewToolTip"])
 
     def test_no_counter_file_is_a_failed_connection_with_an_idle_icon(self):
         app = self.start(["-s", "-g", "-f"], missing_source=True)
