@@ -54,7 +54,7 @@ class CIndicatorApp {
   void RebuildTray();
   void ShowUsage();
   void OpenAuthorPage();
-  static int OnTimer(sd_event_source* source, std::uint64_t usec, void* self);
+  static int OnTimer(sd_event_source* source, int fd, std::uint32_t events, void* self);
   static int OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnOpenUriReply(sd_bus_message* reply, void* self, sd_bus_error* error);
 

@@ -250,11 +250,17 @@ void CStatusNotifier::SetLabels(const char* top, const char* bottom) {
 }
 
 void CStatusNotifier::ReplaceIcon(IconCode code, const char* tooltip) {
-  std::snprintf(tooltipTitle, sizeof tooltipTitle, "%s", tooltip != nullptr ? tooltip : "");
+  char title[sizeof tooltipTitle];
+  std::snprintf(title, sizeof title, "%s", tooltip != nullptr ? tooltip : "");
+  // Every signal makes each host fetch the property again: the tooltip,
+  // which is the same text at every change of the icon, is announced only
+  // when its text is new.
+  const bool newTooltip = std::strcmp(title, tooltipTitle) != 0;
+  std::memcpy(tooltipTitle, title, sizeof title);
   MakeIconPixmaps(PaintIconRaster(topLabel, bottomLabel, code), pixmaps);
   if (!itemObject) return;
   sd_bus_emit_signal(bus, SNI_ITEM_PATH, ITEM_INTERFACE, "NewIcon", "");
-  sd_bus_emit_signal(bus, SNI_ITEM_PATH, ITEM_INTERFACE, "NewToolTip", "");
+  if (newTooltip) sd_bus_emit_signal(bus, SNI_ITEM_PATH, ITEM_INTERFACE, "NewToolTip", "");
 }
 
 void CStatusNotifier::Remove() {

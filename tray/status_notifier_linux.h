@@ -51,8 +51,9 @@ class CStatusNotifier {
   void SetLabels(const char* top, const char* bottom);
 
   // Paints the icon code into the pixmaps and takes the tooltip title;
-  // hosts are told with NewIcon and NewToolTip. Called only when the code
-  // changes, so an unchanged icon costs the bus nothing.
+  // hosts are told with NewIcon, and with NewToolTip when the title's text
+  // is new. Called only when the code changes, so an unchanged icon costs
+  // the bus nothing.
   void ReplaceIcon(IconCode code, const char* tooltip);
 
   // Gives up the bus name and the objects: the watcher sees the item leave.
