@@ -144,7 +144,7 @@ std::string StatsLine(const std::string& name, unsigned reads, unsigned writes) 
 TEST_F(DiskStatsFiles, FilterKeepsOnlyDevicesWithADeviceEntry) {
   AddBlockDevice("sda", true);
   AddBlockDevice("loop0", false);
-  AddBlockDevice("device", true);  // so that "sda/.." style names would find something
+  AddBlockDevice("device", true);  // the name "." would find a device entry here
   EXPECT_TRUE(IsPhysicalDisk(blockRoot.c_str(), "sda", 3));
   EXPECT_FALSE(IsPhysicalDisk(blockRoot.c_str(), "sda1", 4));  // partitions live below their disk
   EXPECT_FALSE(IsPhysicalDisk(blockRoot.c_str(), "loop0", 5));
