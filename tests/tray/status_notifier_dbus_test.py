@@ -345,6 +345,8 @@ class WatcherTest(TrayTest):
 
 class DiskActivityTest(TrayTest):
     def test_writing_and_syncing_a_file_raises_the_bars(self):
+        if not any(os.path.exists(os.path.join("/sys/block", name, "device")) for name in os.listdir("/sys/block")):
+            self.skipTest("no physical disk visible here (a container without /sys/block devices)")
         app = self.start(["-f"], real=True)
         read_bar, write_bar = bytes([255, 0, 255, 0]), bytes([255, 255, 0, 0])
 
