@@ -12,15 +12,15 @@ void TallyCounterProperty(std::FILE* out, const CounterProperty& property, Count
   // %ls is a wide string in every C runtime we build with.
   switch (property.kind) {
     case PropertyKind::Int32:
-      std::fwprintf(out, L"\t%ls\t= %d\n", property.name, static_cast<int>(property.integer));
+      if (out != nullptr) std::fwprintf(out, L"\t%ls\t= %d\n", property.name, static_cast<int>(property.integer));
       if (CounterNameIs(property, L"ReadCount")) scale.readTotal += static_cast<std::uint32_t>(property.integer);
       if (CounterNameIs(property, L"WriteCount")) scale.writeTotal += static_cast<std::uint32_t>(property.integer);
       break;
     case PropertyKind::Text:
-      std::fwprintf(out, L"\t%ls\t= %ls\n", property.name, property.text);
+      if (out != nullptr) std::fwprintf(out, L"\t%ls\t= %ls\n", property.name, property.text);
       break;
     case PropertyKind::Other:
-      std::fwprintf(out, L"\t%ls\t= NULL\n", property.name);
+      if (out != nullptr) std::fwprintf(out, L"\t%ls\t= NULL\n", property.name);
       break;
   }
 }

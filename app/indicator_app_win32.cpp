@@ -13,8 +13,6 @@
 #include "app/usage_win32.h"
 #include "res/resource.h"
 
-const char AUTHOR_ADDRESS[] = "https://norvath.example/gleamo/";
-
 BOOL firstTick = TRUE;
 ActivitySample previousTotal = 0;
 

@@ -6,14 +6,12 @@
 
 #include <memory>
 
+#include "app/author_address.h"
 #include "common/gleamo_types.h"
 #include "common/win32_handles.h"
 #include "tray/tray_indicator_win32.h"
 
 constexpr UINT_PTR TIMER_POLL = 1;
-
-// What "meet author" opens.
-extern const char AUTHOR_ADDRESS[];
 
 // The tick's state for the whole run.
 extern BOOL firstTick;               // the next tick connects before sampling

@@ -10,6 +10,7 @@ packages=(
   wine wine32 fonts-wine
   xvfb xdotool imagemagick x11-utils
   libpng-dev
+  libsystemd-dev dbus python3-dbus python3-gi desktop-file-utils
 )
 
 missing=()

@@ -75,4 +75,13 @@ TEST_F(CounterWalkTest, NegativeCountsAddTheirThirtyTwoBits) {
   EXPECT_EQ(Output(), "\tReadCount\t= -1\n");
 }
 
+TEST_F(CounterWalkTest, CountsWithoutPrintingWhenThereIsNoStream) {
+  TallyCounterProperty(nullptr, Integer(L"ReadCount", 4), scale);
+  TallyCounterProperty(nullptr, Integer(L"WriteCount", 6), scale);
+  TallyCounterProperty(nullptr, Text(L"DeviceName", L"sda"), scale);
+  TallyCounterProperty(nullptr, {L"IdleTime", 16, PropertyKind::Other, 0, nullptr}, scale);
+  EXPECT_EQ(scale.readTotal, 4u);
+  EXPECT_EQ(scale.writeTotal, 6u);
+}
+
 }  // namespace

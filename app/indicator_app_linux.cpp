@@ -1,0 +1,221 @@
+#include "app/indicator_app_linux.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/epoll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+
+#include "activity/counter_scale.h"
+#include "app/author_address.h"
+#include "app/icon_code.h"
+#include "res/resource.h"
+
+extern char** environ;
+
+namespace {
+
+// Usage on standard output, which carries only wide output in this program
+// (the counter lines are wide): a stream takes one orientation for good.
+void PrintUsage() {
+  std::fwprintf(stdout, L"%s\n", USAGE_TEXT);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+std::string JoinArguments(int count, const char* const* words) {
+  std::string joined;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) joined += ' ';
+    joined += words[i];
+  }
+  return joined;
+}
+
+std::FILE* DiagnosticStream(std::FILE* stream) {
+  const int fd = fileno(stream);
+  if (fd < 0 || isatty(fd)) return nullptr;
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == makedev(1, 3)) return nullptr;
+  return stream;
+}
+
+CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot)
+    : settings(settings),
+      source(std::move(diskStatsPath), std::move(sysBlockRoot)),
+      diagnostics(DiagnosticStream(stdout)) {}
+
+CIndicatorApp::~CIndicatorApp() {
+  pendingNotify.reset();
+  pendingOpenUri.reset();
+  tray.reset();  // gives up the name: the watcher drops the item
+  timer.reset();
+  bus.reset();  // flushes what is still queued
+}
+
+int CIndicatorApp::Run() {
+  sd_event* rawEvent = nullptr;
+  int result = sd_event_new(&rawEvent);
+  if (result < 0) {
+    std::fprintf(stderr, "gleamo: no event loop: %s\n", std::strerror(-result));
+    return 1;
+  }
+  event.reset(rawEvent);
+
+  sd_bus* rawBus = nullptr;
+  result = sd_bus_open_user(&rawBus);
+  if (result < 0) {
+    std::fprintf(stderr, "gleamo: no session bus to show the tray icon on: %s\n", std::strerror(-result));
+    return 1;
+  }
+  bus.reset(rawBus);
+  sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
+  // The session bus goes away with the session: so does its tray icon.
+  sd_bus_set_exit_on_disconnect(bus.get(), 1);
+
+  // The child of xdg-open is nobody's to wait for.
+  signal(SIGCHLD, SIG_IGN);
+  // SIGTERM (a session ending) and SIGINT end the run like "end program",
+  // so the icon leaves the tray.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  sigprocmask(SIG_BLOCK, &endSignals, nullptr);
+  sd_event_source* rawSource = nullptr;
+  if (sd_event_add_signal(event.get(), &rawSource, SIGTERM, nullptr, nullptr) >= 0) terminateSignal.reset(rawSource);
+  if (sd_event_add_signal(event.get(), &rawSource, SIGINT, nullptr, nullptr) >= 0) interruptSignal.reset(rawSource);
+
+  // A periodic timer of the kernel's own: each tick costs one wake-up and
+  // one read, with nothing to re-arm.
+  const int timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  const long intervalNsec = (settings.fastBlink ? 150L : 300L) * 1000 * 1000;
+  const itimerspec period{{0, intervalNsec}, {0, intervalNsec}};
+  result = timerFd < 0 ? -errno : 0;
+  if (result == 0 && timerfd_settime(timerFd, 0, &period, nullptr) < 0) result = -errno;
+  if (result == 0) result = sd_event_add_io(event.get(), &rawSource, timerFd, EPOLLIN, &OnTimer, this);
+  if (result < 0) {
+    if (timerFd >= 0) close(timerFd);
+    std::fprintf(stderr, "gleamo: no poll timer: %s\n", std::strerror(-result));
+    return 1;
+  }
+  timer.reset(rawSource);
+  sd_event_source_set_io_fd_own(timer.get(), 1);
+
+  sd_event_loop(event.get());
+
+  if (diagnostics != nullptr) std::fflush(diagnostics);
+  pendingNotify.reset();
+  pendingOpenUri.reset();
+  tray.reset();
+  sd_bus_flush(bus.get());
+  return 0;
+}
+
+int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*events*/, void* self) {
+  // Ticks missed while the process stood still make one tick, as
+  // coalesced timer messages do on Windows.
+  std::uint64_t expirations = 0;
+  if (read(fd, &expirations, sizeof expirations) != sizeof expirations) return 0;
+  static_cast<CIndicatorApp*>(self)->OnPollTimer();
+  return 0;
+}
+
+void CIndicatorApp::OnPollTimer() {
+  const ActivitySample total = firstTick ? ConnectAndPoll(source, diagnostics) : PollDiskCounters(source, diagnostics);
+  iconCode = MakeIconCode(settings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight, iconCode);
+  previousTotal = total;
+  tooltip[0] = '\0';
+  std::snprintf(tooltip, sizeof tooltip, "%s", TRAY_TOOLTIP);
+  if (iconCode != shownIconCode) {
+    RebuildTray();
+    firstTick = false;
+    shownIconCode = iconCode;
+  }
+}
+
+void CIndicatorApp::RebuildTray() {
+  if (!tray) {
+    tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
+    tray->SetLabels("TAV", "OLI");
+    tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
+    tray->Add();
+    return;
+  }
+  tray->ReplaceIcon(iconCode, tooltip);
+}
+
+void CIndicatorApp::OnCommand(int commandId) {
+  switch (commandId) {
+    case ID_HELP: ShowUsage(); break;
+    case ID_MEET_AUTHOR: OpenAuthorPage(); break;
+    case ID_END_PROGRAM:
+      timer.reset();
+      sd_event_exit(event.get(), 0);
+      break;
+    default: break;
+  }
+}
+
+void CIndicatorApp::ShowUsage() {
+  sd_bus_slot* slot = nullptr;
+  const int result =
+      sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                               "org.freedesktop.Notifications", "Notify", &OnNotifyReply, this, "susssasa{sv}i",
+                               "gleamo", 0u, "", "Usage", USAGE_TEXT, 0, 0, -1);
+  if (result < 0) {
+    PrintUsage();
+    return;
+  }
+  pendingNotify.reset(slot);
+}
+
+int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
+  // No notification service: the text goes where a terminal user sees it.
+  if (sd_bus_message_is_method_error(reply, nullptr)) PrintUsage();
+  return 0;
+}
+
+void CIndicatorApp::OpenAuthorPage() {
+  sd_bus_slot* slot = nullptr;
+  const int result = sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.portal.Desktop",
+                                              "/org/freedesktop/portal/desktop", "org.freedesktop.portal.OpenURI",
+                                              "OpenURI", &OnOpenUriReply, this, "ssa{sv}", "", AUTHOR_ADDRESS, 0);
+  if (result < 0) {
+    OnOpenUriReply(nullptr, this, nullptr);
+    return;
+  }
+  pendingOpenUri.reset(slot);
+}
+
+int CIndicatorApp::OnOpenUriReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
+  if (reply != nullptr && !sd_bus_message_is_method_error(reply, nullptr)) return 0;
+  // No portal: xdg-open, with the signal state a fresh program expects.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  char program[] = "xdg-open";
+  char address[sizeof AUTHOR_ADDRESS];
+  std::memcpy(address, AUTHOR_ADDRESS, sizeof address);
+  char* arguments[] = {program, address, nullptr};
+  pid_t child = 0;
+  const int result = posix_spawnp(&child, program, nullptr, &attributes, arguments, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (result != 0) std::fprintf(stderr, "gleamo: cannot open %s: %s\n", AUTHOR_ADDRESS, std::strerror(result));
+  return 0;
+}

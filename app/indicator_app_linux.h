@@ -1,0 +1,80 @@
+// The Linux controller: one sd-event loop runs the poll tick and the tray
+// icon's D-Bus traffic on a single thread, as the hidden dialog does on
+// Windows.
+#pragma once
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "activity/disk_stats_linux.h"
+#include "app/display_settings.h"
+#include "common/gleamo_types.h"
+#include "common/unique_handle.h"
+#include "tray/status_notifier_linux.h"
+
+using unique_sd_event = unique_handle<sd_event*, call_release<&sd_event_unref>>;
+using unique_sd_event_source = unique_handle<sd_event_source*, call_release<&sd_event_source_disable_unref>>;
+using unique_sd_bus = unique_handle<sd_bus*, call_release<&sd_bus_flush_close_unref>>;
+
+constexpr char TRAY_TOOLTIP[] = "Tavoli by Norvath";
+
+// The argument words as one string, joined by single blanks, the way the
+// Windows entry receives its command line.
+std::string JoinArguments(int count, const char* const* words);
+
+// Where the counter lines go: the stream, unless its descriptor is a
+// terminal (a user who started gleamo by hand is not flooded every tick) or
+// the null device (nobody reads them: not worth the formatting).
+std::FILE* DiagnosticStream(std::FILE* stream);
+
+class CIndicatorApp {
+ public:
+  // Nothing runs until Run. The counter source is named by its two paths so
+  // that tests can hand in files of their own.
+  CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot);
+  ~CIndicatorApp();
+  CIndicatorApp(const CIndicatorApp&) = delete;
+  CIndicatorApp& operator=(const CIndicatorApp&) = delete;
+
+  // Connects to the session bus, starts the tick (300 ms, 150 ms fast) and
+  // runs until "end program", SIGTERM or SIGINT; then takes the icon away.
+  // Returns 0, or 1 when there is no session bus to show an icon on.
+  int Run();
+
+  // One tick: sample, decide the icon code, rebuild the tray on a change.
+  void OnPollTimer();
+  // What a menu item's click does.
+  void OnCommand(int commandId);
+
+ private:
+  void RebuildTray();
+  void ShowUsage();
+  void OpenAuthorPage();
+  static int OnTimer(sd_event_source* source, int fd, std::uint32_t events, void* self);
+  static int OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* error);
+  static int OnOpenUriReply(sd_bus_message* reply, void* self, sd_bus_error* error);
+
+  const DisplaySettings& settings;
+  CDiskStatsSource source;
+  // Standard output where it is redirected, as the Windows program's lines
+  // are seen only there; null otherwise.
+  std::FILE* diagnostics;
+  unique_sd_event event;
+  unique_sd_bus bus;
+  unique_sd_event_source timer;
+  unique_sd_event_source terminateSignal;
+  unique_sd_event_source interruptSignal;
+  std::unique_ptr<CStatusNotifier> tray;
+  unique_bus_slot pendingNotify;
+  unique_bus_slot pendingOpenUri;
+
+  bool firstTick = true;
+  ActivitySample previousTotal = 0;
+  IconCode iconCode = 18;
+  IconCode shownIconCode = 0;
+  char tooltip[128] = "";
+};

@@ -1,0 +1,13 @@
+// The entry of gleamo on Linux: options as on Windows, the disks of
+// /proc/diskstats, the icon in the desktop's StatusNotifierItem tray.
+#include <string>
+
+#include "app/display_settings.h"
+#include "app/indicator_app_linux.h"
+
+int main(int argc, char** argv) {
+  const std::string arguments = JoinArguments(argc - 1, argv + 1);
+  ParseCommandLine(arguments.c_str(), displaySettings);
+  CIndicatorApp app(displaySettings, "/proc/diskstats", "/sys/block");
+  return app.Run();
+}
