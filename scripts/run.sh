@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds gleamo.exe and runs it under Wine with the given
-# options (for example: scripts/run.sh -c -g).
+# Sets up the machine, builds gleamo and runs it with the given options (for
+# example: scripts/run.sh -c -g).
+#
+# On a Linux desktop (a display and a D-Bus session) it runs the native Linux
+# edition, whose icon appears in the desktop's tray. Elsewhere, or with
+# --wine, it runs the Windows program under Wine, as follows; --linux forces
+# the Linux edition.
 #
 # With a display: gleamo runs in a Wine desktop window with a taskbar, whose
 # notification area shows its icon; a right click on the icon opens its menu,
@@ -35,7 +40,24 @@ if [ "${1:-}" = "--inside-desktop" ]; then
   exit "$status"
 fi
 
+edition=wine
+case "${1:-}" in
+  --wine) shift ;;
+  --linux) shift; edition=linux ;;
+  *)
+    if [ "$(uname -s)" = Linux ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } &&
+       { [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; }; then
+      edition=linux
+    fi ;;
+esac
+
 scripts/setup.sh
+if [ "$edition" = linux ]; then
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target gleamo
+  exec build/native/gleamo "$@"
+fi
+
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target gleamo gleamo_end
 "$runner"  # makes the Wine prefix on first use
