@@ -11,6 +11,7 @@ packages=(
   wine wine32 fonts-wine
   xvfb xdotool imagemagick x11-utils
   libpng-dev
+  conky-cli
 )
 
 missing=()
