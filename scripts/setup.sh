@@ -5,12 +5,14 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
-  googletest libgtest-dev
+  googletest libgtest-dev libbenchmark-dev
+  clang-14 libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32 fonts-wine
   xvfb xdotool imagemagick x11-utils
   libpng-dev
   libsystemd-dev dbus python3-dbus python3-gi desktop-file-utils
+  conky-cli
 )
 
 missing=()

@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds gleamo natively and for Windows, and runs every
-# test: the native ones directly, the Windows ones under Wine.
+# Sets up the machine, builds gleamo natively, natively with AddressSanitizer
+# and UndefinedBehaviorSanitizer, as libFuzzer targets and for Windows, and
+# runs every test: the native ones directly (plain and sanitized), the Windows
+# ones and the soaks under Wine, then each fuzzer for a bounded time
+# (GLEAMO_FUZZ_SECONDS, default 20 s each).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 status=0
-for preset in native windows; do
+timings=()
+step() {  # step NAME COMMAND...: runs it, notes its time, remembers a failure
+  local name=$1 start=$SECONDS
+  shift
+  "$@" || status=1
+  timings+=("$(printf '%-22s %4d s' "$name" $((SECONDS - start)))")
+}
+
+for preset in native native-sanitize fuzz windows; do
   # Tests on, also in a tree that a build of the program alone configured.
-  cmake --preset "$preset" -DGLEAMO_BUILD_TESTS=ON
-  cmake --build --preset "$preset"
+  step "build $preset" bash -c "cmake --preset $preset -DGLEAMO_BUILD_TESTS=ON && cmake --build --preset $preset"
 done
-ctest --preset native || status=1
+step "test native" ctest --preset native
+step "test native-sanitize" ctest --preset native-sanitize
 # Wine's windows need a display: a private X server for the Windows tests,
 # stopped afterwards together with the prefix's wineserver.
-WINEPREFIX="$PWD/build/windows/wineprefix" scripts/with-xvfb.sh ctest --preset windows || status=1
+step "test windows" env WINEPREFIX="$PWD/build/windows/wineprefix" scripts/with-xvfb.sh ctest --preset windows
+step "fuzz" scripts/fuzz.sh "${GLEAMO_FUZZ_SECONDS:-20}"
+
+printf '%s\n' "test.sh: time per step:" "${timings[@]/#/  }" "  total                  $SECONDS s"
+[ "$status" -eq 0 ] && echo "test.sh: all passed" || echo "test.sh: FAILED (see above)"
 exit "$status"

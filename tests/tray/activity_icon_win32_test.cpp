@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/win32_handles.h"
+#include "tests/tray/icon_model_win32.h"
 #include "tests/tray/raster_art.h"
 #include "tray/icon_raster.h"
 
@@ -30,69 +31,10 @@ namespace {
 
 using Access = CActivityIconTestAccess;
 
-// The 16x16 pixels of a bitmap as 0x00RRGGBB, row 0 at the top; empty when
-// the bitmap cannot be read.
-std::vector<std::uint32_t> ReadPixels(HBITMAP bitmap) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = ICON_SIZE;
-  info.bmiHeader.biHeight = -ICON_SIZE;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  std::vector<std::uint32_t> pixels(ICON_PIXELS);
-  const unique_screen_dc screen(GetDC(nullptr));
-  if (GetDIBits(screen.get(), bitmap, 0, ICON_SIZE, pixels.data(), &info, DIB_RGB_COLORS) != ICON_SIZE) return {};
-  for (std::uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
-  return pixels;
-}
-
-// What the platform painted, as a raster; fails unless both bitmaps can be
-// read and the mask holds nothing but pure black and pure white.
-testing::AssertionResult ReadRaster(HBITMAP color, HBITMAP mask, IconRaster& raster) {
-  const std::vector<std::uint32_t> colorPixels = ReadPixels(color);
-  const std::vector<std::uint32_t> maskPixels = ReadPixels(mask);
-  if (colorPixels.empty() || maskPixels.empty()) return testing::AssertionFailure() << "GetDIBits failed";
-  for (std::size_t i = 0; i < ICON_PIXELS; ++i) {
-    const std::uint32_t c = colorPixels[i];
-    raster.color[i] =
-        Rgb{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
-    if (maskPixels[i] != 0 && maskPixels[i] != 0xFFFFFF) {
-      return testing::AssertionFailure() << "mask pixel " << i << " is neither black nor white: " << std::hex
-                                         << maskPixels[i];
-    }
-    raster.opaque[i] = maskPixels[i] == 0;
-  }
-  return testing::AssertionSuccess();
-}
-
 IconRaster Painted(const CActivityIcon& icon) {
   IconRaster raster;
   EXPECT_TRUE(ReadRaster(Access::ColorBitmap(icon), Access::MaskBitmap(icon), raster));
   return raster;
-}
-
-// Compares a painting with the model. Outside the rectangles that the texts
-// may cover the two agree exactly. Inside them the platform's face decides
-// which pixels are glyphs: each pixel shows either what lies under the labels
-// or a glyph in the label colour (opaque on the mask in the bar style).
-testing::AssertionResult MatchesModel(const IconRaster& painted, const char* top, const char* bottom, IconCode code) {
-  const IconRaster shapes = PaintIconShapes(code);
-  const IconPixelSet area = LabelGlyphArea(top, bottom, code);
-  const Rgb labelColor = LabelColor(code);
-  const bool glyphsOnMask = IconStyleOf(code) == IconStyle::Bar;
-  std::string wrong;
-  for (std::size_t i = 0; i < ICON_PIXELS; ++i) {
-    const bool asShapes = painted.color[i] == shapes.color[i] && painted.opaque[i] == shapes.opaque[i];
-    const bool asGlyph = painted.color[i] == labelColor && painted.opaque[i] == (glyphsOnMask || shapes.opaque[i]);
-    if (!(asShapes || (area[i] && asGlyph))) wrong += " " + std::to_string(i % 16) + "," + std::to_string(i / 16);
-  }
-  if (wrong.empty()) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "code " << code << " labels \"" << top << "\" \"" << bottom
-                                     << "\": pixels (x,y) off the model:" << wrong << "\npainted:\n"
-                                     << ColorArt(painted) << "mask:\n"
-                                     << MaskArt(painted) << "model:\n"
-                                     << ColorArt(PaintIconRaster(top, bottom, code));
 }
 
 int GlyphPixelsInRows(const IconRaster& painted, IconCode code, int firstRow, int lastRow) {
@@ -319,16 +261,6 @@ TEST_F(FontSelectionFailure, BarMaskWithoutItsFontHasBarsAndBaseLineOnly) {
   EXPECT_PRED_FORMAT2(SameArt, MaskArt(PaintIconShapes(130712)), MaskArt(painted));
   EXPECT_GT(GlyphPixelsInRows(painted, 130712, 0, 6), 5) << "the colour raster keeps its labels";
   EXPECT_EQ(calls, 2);
-}
-
-// How many more GDI objects the process could create now: fills the handle
-// table with pens until the platform refuses, then frees them again.
-int GdiHeadroom() {
-  std::vector<HPEN> pens;
-  pens.reserve(70000);
-  for (HPEN pen; pens.size() < 1000000 && (pen = CreatePen(PS_SOLID, 1, 0)) != nullptr;) pens.push_back(pen);
-  for (HPEN pen : pens) DeleteObject(pen);
-  return static_cast<int>(pens.size());
 }
 
 // Each painting deletes every object it made but the bitmaps and the icon,
