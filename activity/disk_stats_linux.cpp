@@ -100,7 +100,12 @@ bool ParseDiskStatsLine(const char* begin, const char* end, DiskStatsLine& line)
 }
 
 bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength) {
-  if (nameLength == 0 || std::memchr(name, '/', nameLength) != nullptr) return false;
+  // A NUL would end the path early and make "sda<NUL>x" ask about sda; no
+  // kernel name holds one.
+  if (nameLength == 0 || std::memchr(name, '/', nameLength) != nullptr ||
+      std::memchr(name, '\0', nameLength) != nullptr) {
+    return false;
+  }
   if ((nameLength == 1 && name[0] == '.') || (nameLength == 2 && name[0] == '.' && name[1] == '.')) return false;
   char path[PATH_MAX];
   const int length =

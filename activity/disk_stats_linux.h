@@ -34,7 +34,7 @@ bool ParseDiskStatsLine(const char* begin, const char* end, DiskStatsLine& line)
 // A whole physical disk has a "device" entry in its sysfs block directory;
 // partitions, loop, ram, zram and device-mapper devices have none, and
 // counting them too would count the same operations twice. Names that could
-// leave the directory ("..", a '/') are never disks.
+// leave the directory ("..", a '/') or hold a NUL are never disks.
 bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength);
 
 class CDiskStatsSource {

@@ -152,6 +152,7 @@ TEST_F(DiskStatsFiles, FilterKeepsOnlyDevicesWithADeviceEntry) {
   EXPECT_FALSE(IsPhysicalDisk(blockRoot.c_str(), ".", 1));
   EXPECT_FALSE(IsPhysicalDisk(blockRoot.c_str(), "x/../sda", 8));
   EXPECT_FALSE(IsPhysicalDisk(blockRoot.c_str(), "", 0));
+  EXPECT_FALSE(IsPhysicalDisk(blockRoot.c_str(), "sda\0x", 5));  // not sda, though a C path would stop there
 }
 
 TEST_F(DiskStatsFiles, SumsReadsAndWritesOfPhysicalDisksOnly) {
