@@ -25,9 +25,10 @@ int main(int argc, char** argv) {
   struct timespec next;
   clock_gettime(CLOCK_MONOTONIC, &next);
   for (;;) {
-    off_t at = 0;
-    ssize_t got;
-    while ((got = pread(fd, buffer, sizeof buffer, at)) > 0 || (got < 0 && errno == EINTR)) at += got > 0 ? got : 0;
+    /* One read from the start, as gleamo makes it: a proc file is generated
+     * whole on each read, and one shorter than the buffer is its end. */
+    while (pread(fd, buffer, sizeof buffer, 0) < 0 && errno == EINTR) {
+    }
     /* On a steady beat, however long the read took. */
     next.tv_nsec += interval * 1000000L;
     next.tv_sec += next.tv_nsec / 1000000000L;
