@@ -1,35 +1,45 @@
 #!/usr/bin/env bash
 # What polling disk activity costs while it runs, from the kernel's own
-# accounting: CPU time (/proc/PID/schedstat in nanoseconds, and utime+stime
-# of /proc/PID/stat in clock ticks) and peak resident memory (VmHWM of
-# /proc/PID/status), for programs running side by side over the same window:
-#   - the floor: a bare C loop re-reading /proc/diskstats every 150 ms
-#     (bench/diskstats_poll_loop.c);
-#   - conky showing disk reads and writes at the same interval;
-#   - gleamo's Linux edition, given its command line with --gleamo.
-#   scripts/measure-running.sh [--seconds N] [--gleamo "COMMAND ARGS"]   (default 60 s)
+# accounting: CPU time (/proc/PID/schedstat in nanoseconds; utime + stime of
+# /proc/PID/stat in clock ticks where the kernel keeps no schedstat) and
+# peak resident memory (VmHWM of /proc/PID/status), for three programs
+# running side by side over the same window, all at a 150 ms interval:
+#   - the floor: a bare C loop re-reading /proc/diskstats (bench/diskstats_poll_loop.c);
+#   - conky printing disk reads and writes to its console;
+#   - gleamo's Linux edition with -f, standard output on /dev/null as its
+#     desktop entry starts it, its icon registered with a stand-in tray
+#     watcher on a private session bus (tests/tray/dbus_fixtures.py).
+#   scripts/measure-running.sh [--seconds N] [--gleamo "COMMAND ARGS"]
+# (default: 60 s, build/native/gleamo -f)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=60
-gleamo_command=""
+gleamo_command="build/native/gleamo -f"
+inside=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --gleamo) gleamo_command=$2; shift 2 ;;
+    --inside-session) inside=yes; shift ;;
     *) echo "usage: scripts/measure-running.sh [--seconds N] [--gleamo \"COMMAND ARGS\"]" >&2; exit 2 ;;
   esac
 done
 
-scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target diskstats_poll_loop >/dev/null
+if [ "$inside" = no ]; then
+  scripts/setup.sh >/dev/null
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target gleamo diskstats_poll_loop >/dev/null
+  # A private session bus: the measurement neither needs nor disturbs a desktop.
+  exec dbus-run-session -- "$0" --inside-session --seconds "$seconds" --gleamo "$gleamo_command"
+fi
 
 work=$(mktemp -d)
 pids=()
 names=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  [ -z "${watcher:-}" ] || kill "$watcher" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -42,20 +52,32 @@ start() {  # start NAME COMMAND...
   pids+=($!)
 }
 
+# Debian's python3-dbus belongs to the system's interpreter.
+python3=/usr/bin/python3
+[ -x "$python3" ] || python3=python3
+"$python3" tests/tray/dbus_fixtures.py watcher >/dev/null 2>&1 &
+watcher=$!
+sleep 1
+
 cat >"$work/conky.conf" <<'CONF'
-conky.config = { out_to_console = true, update_interval = 0.15 }
+conky.config = { out_to_console = true, out_to_x = false, update_interval = 0.15 }
 conky.text = [[${diskio_read} ${diskio_write}]]
 CONF
 
-start "bare C loop, 150 ms" build/native/bench/diskstats_poll_loop 150
-start "$(conky --version | head -n1 | cut -d' ' -f1-2), 0.15 s" conky -c "$work/conky.conf"
-if [ -n "$gleamo_command" ]; then
-  # shellcheck disable=SC2086  # the command line is split as the shell would
-  start "gleamo: $gleamo_command" $gleamo_command
-fi
+start "bare C loop" build/native/bench/diskstats_poll_loop 150
+start "$(conky --version | head -n1 | cut -d' ' -f1-2)" conky -c "$work/conky.conf"
+# shellcheck disable=SC2086  # the command line is split as the shell would
+start "gleamo ${gleamo_command#build/native/gleamo }" $gleamo_command
 
-cpu_ns() { cut -d' ' -f1 "/proc/$1/schedstat"; }
-cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }  # utime, stime
+cpu_ns() {
+  if [ -r "/proc/$1/schedstat" ]; then
+    cut -d' ' -f1 "/proc/$1/schedstat"
+  else
+    sed 's/.*) //' "/proc/$1/stat" | awk -v hz="$(getconf CLK_TCK)" '{ printf "%.0f", ($12 + $13) * 1e9 / hz }'
+  fi
+}
+cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }  # utime + stime
+status_kb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 
 sleep 2  # past start-up: the window measures the steady beat
 declare -a ns0 ticks0
@@ -63,25 +85,28 @@ for i in "${!pids[@]}"; do
   ns0[i]=$(cpu_ns "${pids[i]}")
   ticks0[i]=$(cpu_ticks "${pids[i]}")
 done
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 sleep "$seconds"
 
-tick_hz=$(getconf CLK_TCK)
 model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
 echo "machine: $(nproc) cores, ${model:-unknown CPU}, Debian $(cat /etc/debian_version), Linux $(uname -r)"
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); window: $seconds s, all programs at once"
-printf '%-34s %12s %10s %12s %10s %14s\n' program "CPU ms" "% of core" "stat ticks" "x floor" "VmHWM"
+echo "load average at the start: $load_at_start, at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "window: $seconds s, all programs at once, 150 ms interval"
+printf '%-22s %10s %10s %11s %9s %10s %10s\n' program "CPU ms" "% of core" "stat ticks" "x floor" "VmHWM kB" "VmRSS kB"
 floor_ns=""
+status=0
 for i in "${!pids[@]}"; do
   pid=${pids[i]}
   if ! kill -0 "$pid" 2>/dev/null; then
-    printf '%-34s ended early: %s\n' "${names[i]}" "$(head -c 200 "$work/$((i + 1)).err")"
+    printf '%-22s ended early: %s\n' "${names[i]}" "$(head -c 300 "$work/$((i + 1)).err")"
+    status=1
     continue
   fi
   ns=$(($(cpu_ns "$pid") - ns0[i]))
   ticks=$(($(cpu_ticks "$pid") - ticks0[i]))
-  hwm=$(sed -n 's/^VmHWM:[[:space:]]*//p' "/proc/$pid/status")
   [ -n "$floor_ns" ] || floor_ns=$ns
-  awk -v name="${names[i]}" -v ns="$ns" -v s="$seconds" -v t="$ticks" -v hz="$tick_hz" -v f="$floor_ns" -v hwm="$hwm" \
-    'BEGIN { printf "%-34s %12.1f %9.3f%% %7d/%-4d %10.1f %14s\n", name, ns / 1e6, ns / 1e7 / s, t, hz, (f > 0 ? ns / f : 0), hwm }'
+  awk -v name="${names[i]}" -v ns="$ns" -v s="$seconds" -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v f="$floor_ns" \
+    -v hwm="$(status_kb "$pid" VmHWM)" -v rss="$(status_kb "$pid" VmRSS)" \
+    'BEGIN { printf "%-22s %10.1f %9.3f%% %7d/%-3d %9.2f %10s %10s\n", name, ns / 1e6, ns / 1e7 / s, t, hz, (f > 0 ? ns / f : 0), hwm, rss }'
 done
-[ -n "$gleamo_command" ] || echo "(gleamo's Linux edition not measured: pass --gleamo \"COMMAND ARGS\")"
+exit "$status"
