@@ -60,7 +60,7 @@ watcher=$!
 sleep 1
 
 cat >"$work/conky.conf" <<'CONF'
-conky.config = { out_to_console = true, out_to_x = false, update_interval = 0.15 }
+conky.config = { out_to_console = true, update_interval = 0.15 }
 conky.text = [[${diskio_read} ${diskio_write}]]
 CONF
 
@@ -108,5 +108,10 @@ for i in "${!pids[@]}"; do
   awk -v name="${names[i]}" -v ns="$ns" -v s="$seconds" -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v f="$floor_ns" \
     -v hwm="$(status_kb "$pid" VmHWM)" -v rss="$(status_kb "$pid" VmRSS)" \
     'BEGIN { printf "%-22s %10.1f %9.3f%% %7d/%-3d %9.2f %10s %10s\n", name, ns / 1e6, ns / 1e7 / s, t, hz, (f > 0 ? ns / f : 0), hwm, rss }'
+done
+# What the programs said on standard error, if anything (a gleamo that found
+# no tray watcher would say so here).
+for i in "${!names[@]}"; do
+  [ -s "$work/$((i + 1)).err" ] && printf '%s said: %s\n' "${names[i]}" "$(head -n 3 "$work/$((i + 1)).err")"
 done
 exit "$status"
