@@ -55,7 +55,7 @@ start() {  # start NAME COMMAND...
 # Debian's python3-dbus belongs to the system's interpreter.
 python3=/usr/bin/python3
 [ -x "$python3" ] || python3=python3
-"$python3" tests/tray/dbus_fixtures.py watcher >/dev/null 2>&1 &
+"$python3" tests/tray/dbus_fixtures.py watcher >"$work/watcher.out" 2>&1 &
 watcher=$!
 sleep 1
 
@@ -109,6 +109,12 @@ for i in "${!pids[@]}"; do
     -v hwm="$(status_kb "$pid" VmHWM)" -v rss="$(status_kb "$pid" VmRSS)" \
     'BEGIN { printf "%-22s %10.1f %9.3f%% %7d/%-3d %9.2f %10s %10s\n", name, ns / 1e6, ns / 1e7 / s, t, hz, (f > 0 ? ns / f : 0), hwm, rss }'
 done
+if grep -q '"call": "RegisterStatusNotifierItem"' "$work/watcher.out"; then
+  echo "gleamo registered its tray icon with the watcher"
+else
+  echo "gleamo did not register its tray icon with the watcher: not measured as on a desktop"
+  status=1
+fi
 # What the programs said on standard error, if anything (a gleamo that found
 # no tray watcher would say so here).
 for i in "${!names[@]}"; do
