@@ -65,8 +65,9 @@ void BM_LinuxPoll(benchmark::State& state) {
 }
 BENCHMARK(BM_LinuxPoll);
 
-// A whole tick that needs no repaint: the poll and the icon code decision
-// (an idle machine keeps its code, so no new picture is painted).
+// A whole tick short of a repaint: the poll and the icon code decision. A
+// new picture is painted only when the code changes; BM_PaintIconRaster
+// measures that on its own.
 void BM_LinuxTickWithoutRepaint(benchmark::State& state) {
   CDiskStatsSource source(DISKSTATS_PATH, "/sys/block");
   if (!source.Open()) {
