@@ -20,8 +20,6 @@ class CPopupMenu {
   // bit 0 the chosen item reaches the owner as WM_COMMAND.
   BOOL Track(HWND owner, const POINT* position, UINT flags);
 
-  HMENU Menu() const { return menu; }
-
  private:
   BOOL owned = FALSE;
   HMENU menu = nullptr;

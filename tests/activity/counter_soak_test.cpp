@@ -17,15 +17,6 @@ namespace {
 
 constexpr int POLLS = 100000;
 
-DisplaySettings Style(bool bar, bool chars, bool symbol, ColorCode color) {
-  DisplaySettings settings;
-  settings.barIcon = bar;
-  settings.charIcon = chars;
-  settings.symbolIcon = symbol;
-  settings.color = color;
-  return settings;
-}
-
 TEST(CounterSoak, HundredThousandPollsRecoverEveryStepAndKeepEveryCodeInRange) {
   ScriptedTotals day(20261207);
   CounterScale scale;

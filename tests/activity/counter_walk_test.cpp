@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/common/wide_output.h"
+
 namespace {
 
 CounterProperty Integer(const wchar_t* name, std::int32_t value) {
@@ -25,14 +27,7 @@ class CounterWalkTest : public testing::Test {
 
   void TearDown() override { std::fclose(out); }
 
-  std::string Output() {
-    std::fflush(out);
-    std::rewind(out);
-    std::string text;
-    // Read back as written: with wide input, whatever the stream's encoding.
-    for (std::wint_t c; (c = std::fgetwc(out)) != WEOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string Output() { return ReadWideOutput(out); }
 };
 
 TEST_F(CounterWalkTest, PrintsEachKindInItsOwnFormat) {

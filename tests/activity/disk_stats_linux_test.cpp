@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/wide_output.h"
+
 namespace {
 
 // Lines as the kernel prints them: 14 fields before 4.18, 18 from 4.18
@@ -126,13 +128,7 @@ class DiskStatsFiles : public testing::Test {
     ASSERT_EQ(ftruncate(fileno(file), static_cast<off_t>(text.size())), 0);
     std::fclose(file);
   }
-  std::string Output() {
-    std::fflush(out);
-    std::rewind(out);
-    std::string text;
-    for (std::wint_t c; (c = std::fgetwc(out)) != WEOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string Output() { return ReadWideOutput(out); }
 };
 
 std::string StatsLine(const std::string& name, unsigned reads, unsigned writes) {

@@ -46,15 +46,6 @@ int OpenDescriptors() {
   return count - 1;  // the directory's own descriptor
 }
 
-DisplaySettings Style(bool bar, bool chars, bool symbol, ColorCode color) {
-  DisplaySettings settings;
-  settings.barIcon = bar;
-  settings.charIcon = chars;
-  settings.symbolIcon = symbol;
-  settings.color = color;
-  return settings;
-}
-
 class LinuxTickSoak : public testing::Test {
  protected:
   std::string root;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "app/display_settings.h"
+
 struct ScriptedPoll {
   enum class Event { Busy, Idle, Reset };
   Event event;
@@ -74,3 +76,13 @@ class ScriptedTotals {
   std::uint32_t read_ = 0xFFFFFFFFu - 40000000u;
   std::uint32_t write_ = 0xFFFFFFFFu - 90000000u;
 };
+
+// The settings of one style and colour, for soaks that sweep every style.
+inline DisplaySettings Style(bool bar, bool chars, bool symbol, ColorCode color) {
+  DisplaySettings settings;
+  settings.barIcon = bar;
+  settings.charIcon = chars;
+  settings.symbolIcon = symbol;
+  settings.color = color;
+  return settings;
+}

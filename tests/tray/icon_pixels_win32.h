@@ -1,4 +1,4 @@
-// Reads pixels back from a finished icon.
+// Reads a finished icon back.
 #pragma once
 
 #include <windows.h>
@@ -16,4 +16,13 @@ inline DWORD IconPixel(HICON icon, int x, int y) {
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
   return pixels[y * 16 + x] & 0xFFFFFF;
+}
+
+// Whether an icon handle still names a live icon.
+inline bool IconAlive(HICON icon) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return false;
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return true;
 }

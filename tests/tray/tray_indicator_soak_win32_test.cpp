@@ -15,6 +15,7 @@
 
 #include "tests/tray/fake_shell_win32.h"
 #include "tests/tray/icon_model_win32.h"
+#include "tests/tray/icon_pixels_win32.h"
 #include "tray/tray_indicator_win32.h"
 
 namespace {
@@ -45,14 +46,6 @@ struct Labels {
 };
 const Labels LABELS[] = {{"TAV", "OLI"}, {"C:", "D:"}, {"", ""}, {"WXYZ", "ABC"}, {"9999", "999"}};
 constexpr int LABEL_PERIOD = 500;  // rebuilds between label changes
-
-bool IconAlive(HICON icon) {
-  ICONINFO info{};
-  if (!GetIconInfo(icon, &info)) return false;
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return true;
-}
 
 // Bytes in use in all heaps of the process, as the heaps themselves count them.
 std::size_t HeapBytesInUse() {

@@ -17,14 +17,6 @@ unique_hwnd MakeOwner() {
                                      GetModuleHandleA(nullptr), nullptr));
 }
 
-bool IconAlive(HICON icon) {
-  ICONINFO info{};
-  if (!GetIconInfo(icon, &info)) return false;
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
-  return true;
-}
-
 TEST(CTrayIndicator, ConstructionPaintsFirstAndAddsOnceWithTheTooltip) {
   FakeShell shell;
   const unique_hwnd owner = MakeOwner();
