@@ -18,6 +18,23 @@ void PutPixel(std::uint8_t* at, const IconRaster& raster, int x, int y) {
 
 }  // namespace
 
+IconPlacement PlaceIcon(int canvasSize) {
+  const int factor = canvasSize >= ICON_SIZE ? canvasSize / ICON_SIZE : 1;
+  // An odd spare pixel goes to the right and the bottom; a canvas smaller
+  // than the picture shows its middle.
+  return {factor, (canvasSize - ICON_SIZE * factor) / 2};
+}
+
+bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int& modelY) {
+  const int px = x - placement.offset;
+  const int py = y - placement.offset;
+  const int extent = ICON_SIZE * placement.factor;
+  if (px < 0 || py < 0 || px >= extent || py >= extent) return false;
+  modelX = px / placement.factor;
+  modelY = py / placement.factor;
+  return true;
+}
+
 void MakeIconPixmaps(const IconRaster& raster, IconPixmaps& pixmaps) {
   for (int y = 0; y < ICON_SIZE; ++y) {
     for (int x = 0; x < ICON_SIZE; ++x) {
