@@ -36,15 +36,22 @@ bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int
 }
 
 void MakeIconPixmaps(const IconRaster& raster, IconPixmaps& pixmaps) {
-  for (int y = 0; y < ICON_SIZE; ++y) {
-    for (int x = 0; x < ICON_SIZE; ++x) {
-      PutPixel(&pixmaps.small[static_cast<std::size_t>((y * ICON_SIZE + x) * 4)], raster, x, y);
-    }
-  }
-  constexpr int FACTOR = LARGE_ICON_SIZE / ICON_SIZE;
-  for (int y = 0; y < LARGE_ICON_SIZE; ++y) {
-    for (int x = 0; x < LARGE_ICON_SIZE; ++x) {
-      PutPixel(&pixmaps.large[static_cast<std::size_t>((y * LARGE_ICON_SIZE + x) * 4)], raster, x / FACTOR, y / FACTOR);
+  for (std::size_t i = 0; i < pixmaps.size(); ++i) {
+    IconPixmap& pixmap = pixmaps[i];
+    pixmap.size = ICON_PIXMAP_SIZES[i];
+    pixmap.argb.resize(static_cast<std::size_t>(pixmap.size * pixmap.size * 4));  // allocates only the first time
+    const IconPlacement placement = PlaceIcon(pixmap.size);
+    std::uint8_t* at = pixmap.argb.data();
+    for (int y = 0; y < pixmap.size; ++y) {
+      for (int x = 0; x < pixmap.size; ++x, at += 4) {
+        int modelX = 0;
+        int modelY = 0;
+        if (ModelPixelAt(placement, x, y, modelX, modelY)) {
+          PutPixel(at, raster, modelX, modelY);
+        } else {
+          at[0] = at[1] = at[2] = at[3] = 0;
+        }
+      }
     }
   }
 }

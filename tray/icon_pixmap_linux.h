@@ -4,10 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "tray/icon_raster.h"
-
-constexpr int LARGE_ICON_SIZE = 32;
 
 // How the 16x16 picture sits on a square canvas of any size: enlarged by the
 // largest whole factor that fits (nearest neighbour, so the pixel art stays
@@ -23,13 +22,19 @@ IconPlacement PlaceIcon(int canvasSize);
 // transparent (outside the picture).
 bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int& modelY);
 
-struct IconPixmaps {
-  std::array<std::uint8_t, ICON_SIZE * ICON_SIZE * 4> small{};
-  // The same picture doubled pixel by pixel, for hosts that draw larger
-  // icons and would otherwise blur it.
-  std::array<std::uint8_t, LARGE_ICON_SIZE * LARGE_ICON_SIZE * 4> large{};
+// One square pixmap of the icon, size * size pixels.
+struct IconPixmap {
+  int size = 0;
+  std::vector<std::uint8_t> argb;
 };
 
-// Opaque pixels (black on the mask) keep their colour at full alpha; where
-// the mask is white the pixmap is fully transparent.
+// The sizes hosts commonly draw at, so that each finds its own and need not
+// scale (and blur) another: 16 and 22 for panels, 24 and 32 for larger
+// panels and HiDPI, 48 for menus and settings.
+constexpr std::array<int, 5> ICON_PIXMAP_SIZES{16, 22, 24, 32, 48};
+using IconPixmaps = std::array<IconPixmap, ICON_PIXMAP_SIZES.size()>;
+
+// Paints the raster at every size by PlaceIcon. Opaque pixels (black on the
+// mask) keep their colour at full alpha; where the mask is white, and
+// around the picture, the pixmap is fully transparent.
 void MakeIconPixmaps(const IconRaster& raster, IconPixmaps& pixmaps);

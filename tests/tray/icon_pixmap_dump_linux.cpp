@@ -1,20 +1,12 @@
-// Prints the pixmaps the tray item should carry for an icon code, as two
-// lines of hex (16x16, then 32x32), for the D-Bus tests to compare with:
+// Prints the pixmaps the tray item should carry for an icon code, one line
+// per size ("SIZE HEX", ARGB rows from the top), for the tray tests to
+// compare with:
 //   gleamo_test_pixmap ICONCODE
 #include <cstdio>
 #include <cstdlib>
 
 #include "tray/icon_pixmap_linux.h"
 #include "tray/icon_raster.h"
-
-namespace {
-
-void PrintHex(const std::uint8_t* bytes, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) std::printf("%02x", bytes[i]);
-  std::printf("\n");
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -24,7 +16,10 @@ int main(int argc, char** argv) {
   IconPixmaps pixmaps;
   // The labels the controller gives every icon.
   MakeIconPixmaps(PaintIconRaster("TAV", "OLI", std::atoi(argv[1])), pixmaps);
-  PrintHex(pixmaps.small.data(), pixmaps.small.size());
-  PrintHex(pixmaps.large.data(), pixmaps.large.size());
+  for (const IconPixmap& pixmap : pixmaps) {
+    std::printf("%d ", pixmap.size);
+    for (std::uint8_t byte : pixmap.argb) std::printf("%02x", byte);
+    std::printf("\n");
+  }
   return 0;
 }

@@ -8,14 +8,13 @@ struct Argb {
   std::uint8_t alpha, red, green, blue;
 };
 
-Argb SmallAt(const IconPixmaps& pixmaps, int x, int y) {
-  const std::uint8_t* at = &pixmaps.small[static_cast<std::size_t>((y * ICON_SIZE + x) * 4)];
+Argb PixelAt(const IconPixmap& pixmap, int x, int y) {
+  const std::uint8_t* at = &pixmap.argb[static_cast<std::size_t>((y * pixmap.size + x) * 4)];
   return {at[0], at[1], at[2], at[3]};
 }
 
-Argb LargeAt(const IconPixmaps& pixmaps, int x, int y) {
-  const std::uint8_t* at = &pixmaps.large[static_cast<std::size_t>((y * LARGE_ICON_SIZE + x) * 4)];
-  return {at[0], at[1], at[2], at[3]};
+const IconPixmap& SixteenPixels(const IconPixmaps& pixmaps) {
+  return pixmaps[0];
 }
 
 TEST(IconPixmap, WritesAlphaRedGreenBlueInThatByteOrder) {
@@ -26,11 +25,12 @@ TEST(IconPixmap, WritesAlphaRedGreenBlueInThatByteOrder) {
   raster.opaque[ICON_SIZE * 3 + 5] = true;
   IconPixmaps pixmaps;
   MakeIconPixmaps(raster, pixmaps);
-  EXPECT_EQ(pixmaps.small[0], 0xFF);
-  EXPECT_EQ(pixmaps.small[1], 0x12);
-  EXPECT_EQ(pixmaps.small[2], 0x34);
-  EXPECT_EQ(pixmaps.small[3], 0x56);
-  const Argb placed = SmallAt(pixmaps, 5, 3);
+  const std::vector<std::uint8_t>& small = SixteenPixels(pixmaps).argb;
+  EXPECT_EQ(small[0], 0xFF);
+  EXPECT_EQ(small[1], 0x12);
+  EXPECT_EQ(small[2], 0x34);
+  EXPECT_EQ(small[3], 0x56);
+  const Argb placed = PixelAt(SixteenPixels(pixmaps), 5, 3);
   EXPECT_EQ(placed.red, 0xFF);
   EXPECT_EQ(placed.green, 0x80);
   EXPECT_EQ(placed.blue, 0x01);
@@ -41,40 +41,61 @@ TEST(IconPixmap, WhiteMaskIsFullyTransparentWhateverTheColour) {
   raster.color[1] = RGB_WHITE;  // colour without the mask: still see-through
   IconPixmaps pixmaps;
   MakeIconPixmaps(raster, pixmaps);
-  const Argb clear = SmallAt(pixmaps, 1, 0);
+  const Argb clear = PixelAt(SixteenPixels(pixmaps), 1, 0);
   EXPECT_EQ(clear.alpha, 0);
   EXPECT_EQ(clear.red, 0);
   EXPECT_EQ(clear.green, 0);
   EXPECT_EQ(clear.blue, 0);
 }
 
-TEST(IconPixmap, LargeCopyDoublesEveryPixelOfAPaintedIcon) {
+// Whole multiples of 16 enlarge the picture pixel by pixel; 22 and 24 carry
+// it unscaled in their middle, with a transparent border.
+struct Placement {
+  int size, factor, offset;
+};
+constexpr Placement PLACEMENTS[] = {{16, 1, 0}, {22, 1, 3}, {24, 1, 4}, {32, 2, 0}, {48, 3, 0}};
+
+TEST(IconPixmap, EverySizeCarriesThePaintedIconByThePlacementRule) {
   // A bar icon: bars, base line, labels and see-through parts.
   const IconRaster raster = PaintIconRaster("TAV", "OLI", 130709);
   IconPixmaps pixmaps;
   MakeIconPixmaps(raster, pixmaps);
-  int opaque = 0;
-  for (int y = 0; y < ICON_SIZE; ++y) {
-    for (int x = 0; x < ICON_SIZE; ++x) {
-      const Argb small = SmallAt(pixmaps, x, y);
-      EXPECT_EQ(small.alpha, raster.OpaqueAt(x, y) ? 0xFF : 0x00) << x << ',' << y;
-      if (raster.OpaqueAt(x, y)) {
-        ++opaque;
-        EXPECT_EQ(small.green, raster.ColorAt(x, y).green) << x << ',' << y;
-      }
-      for (int dy = 0; dy < 2; ++dy) {
-        for (int dx = 0; dx < 2; ++dx) {
-          const Argb large = LargeAt(pixmaps, x * 2 + dx, y * 2 + dy);
-          EXPECT_EQ(large.alpha, small.alpha);
-          EXPECT_EQ(large.red, small.red);
-          EXPECT_EQ(large.green, small.green);
-          EXPECT_EQ(large.blue, small.blue);
+  ASSERT_EQ(pixmaps.size(), std::size(PLACEMENTS));
+  for (std::size_t i = 0; i < pixmaps.size(); ++i) {
+    const Placement expected = PLACEMENTS[i];
+    const IconPixmap& pixmap = pixmaps[i];
+    ASSERT_EQ(pixmap.size, expected.size);
+    ASSERT_EQ(pixmap.argb.size(), static_cast<std::size_t>(expected.size * expected.size * 4));
+    const IconPlacement placement = PlaceIcon(expected.size);
+    EXPECT_EQ(placement.factor, expected.factor) << expected.size;
+    EXPECT_EQ(placement.offset, expected.offset) << expected.size;
+    int opaque = 0;
+    for (int y = 0; y < expected.size; ++y) {
+      for (int x = 0; x < expected.size; ++x) {
+        const int dx = x - expected.offset;
+        const int dy = y - expected.offset;
+        const bool inside = dx >= 0 && dy >= 0 && dx < ICON_SIZE * expected.factor && dy < ICON_SIZE * expected.factor;
+        int modelX = -1;
+        int modelY = -1;
+        ASSERT_EQ(ModelPixelAt(placement, x, y, modelX, modelY), inside) << expected.size << ": " << x << ',' << y;
+        const Argb pixel = PixelAt(pixmap, x, y);
+        if (!inside) {
+          EXPECT_EQ(pixel.alpha, 0) << expected.size << ": " << x << ',' << y;
+          continue;
         }
+        ASSERT_EQ(modelX, dx / expected.factor);
+        ASSERT_EQ(modelY, dy / expected.factor);
+        const bool shown = raster.OpaqueAt(modelX, modelY);
+        EXPECT_EQ(pixel.alpha, shown ? 0xFF : 0x00) << expected.size << ": " << x << ',' << y;
+        if (!shown) continue;
+        ++opaque;
+        const Rgb color = raster.ColorAt(modelX, modelY);
+        EXPECT_EQ((Rgb{pixel.red, pixel.green, pixel.blue}), color) << expected.size << ": " << x << ',' << y;
       }
     }
+    EXPECT_GT(opaque, 0);
+    EXPECT_LT(opaque, ICON_PIXELS * expected.factor * expected.factor);
   }
-  EXPECT_GT(opaque, 0);
-  EXPECT_LT(opaque, ICON_PIXELS);
 }
 
 }  // namespace

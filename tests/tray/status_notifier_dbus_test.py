@@ -43,8 +43,9 @@ def wait_until(condition, timeout=5.0, step=0.05):
 
 
 def model_pixmaps(code):
-    lines = subprocess.run([ARGS.pixmap, str(code)], check=True, capture_output=True, text=True).stdout.split()
-    return bytes.fromhex(lines[0]), bytes.fromhex(lines[1])
+    """[(width, height, ARGB bytes)] at every size the item carries."""
+    lines = subprocess.run([ARGS.pixmap, str(code)], check=True, capture_output=True, text=True).stdout.splitlines()
+    return [(int(size), int(size), bytes.fromhex(argb)) for size, argb in (line.split() for line in lines)]
 
 
 class Fixture:
@@ -170,8 +171,8 @@ class TrayTest(unittest.TestCase):
         return fixture
 
     def wait_for_pixmaps(self, app, code, timeout=5.0):
-        small, large = model_pixmaps(code)
-        expected = [(16, 16, small), (32, 32, large)]
+        expected = model_pixmaps(code)
+        self.assertEqual([size for size, _, _ in expected], [16, 22, 24, 32, 48])
         if not wait_until(lambda: app.pixmaps() == expected, timeout):
             self.fail("the icon never showed code %d" % code)
 
