@@ -28,10 +28,11 @@ struct IconPixmap {
   std::vector<std::uint8_t> argb;
 };
 
-// The sizes hosts commonly draw at, so that each finds its own and need not
-// scale (and blur) another: 16 and 22 for panels, 24 and 32 for larger
-// panels and HiDPI, 48 for menus and settings.
-constexpr std::array<int, 5> ICON_PIXMAP_SIZES{16, 22, 24, 32, 48};
+// The sizes the item offers. Xfce's status tray takes the largest pixmap
+// and shrinks it smoothly to its icon size, 22 px by default, which blurs
+// pixel art: so the largest is 22, shown there unscaled. Hosts that pick
+// the size nearest their own find 16 and 22 as they are.
+constexpr std::array<int, 2> ICON_PIXMAP_SIZES{ICON_SIZE, 22};
 using IconPixmaps = std::array<IconPixmap, ICON_PIXMAP_SIZES.size()>;
 
 // Paints the raster at every size by PlaceIcon. Opaque pixels (black on the

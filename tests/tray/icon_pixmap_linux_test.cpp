@@ -55,46 +55,74 @@ struct Placement {
 };
 constexpr Placement PLACEMENTS[] = {{16, 1, 0}, {22, 1, 3}, {24, 1, 4}, {32, 2, 0}, {48, 3, 0}};
 
-TEST(IconPixmap, EverySizeCarriesThePaintedIconByThePlacementRule) {
+const Placement* ExpectedPlacement(int size) {
+  for (const Placement& placement : PLACEMENTS) {
+    if (placement.size == size) return &placement;
+  }
+  return nullptr;
+}
+
+// The model pixel the placement shows at (x, y), or false outside the picture.
+bool ExpectedModelPixel(const Placement& expected, int x, int y, int& modelX, int& modelY) {
+  const int dx = x - expected.offset;
+  const int dy = y - expected.offset;
+  const int extent = ICON_SIZE * expected.factor;
+  if (dx < 0 || dy < 0 || dx >= extent || dy >= extent) return false;
+  modelX = dx / expected.factor;
+  modelY = dy / expected.factor;
+  return true;
+}
+
+TEST(IconPixmap, PlacementEnlargesWholeMultiplesAndCentresTheRest) {
+  for (const Placement& expected : PLACEMENTS) {
+    const IconPlacement placement = PlaceIcon(expected.size);
+    EXPECT_EQ(placement.factor, expected.factor) << expected.size;
+    EXPECT_EQ(placement.offset, expected.offset) << expected.size;
+    for (int y = 0; y < expected.size; ++y) {
+      for (int x = 0; x < expected.size; ++x) {
+        int wantX = -1, wantY = -1, gotX = -1, gotY = -1;
+        const bool inside = ExpectedModelPixel(expected, x, y, wantX, wantY);
+        ASSERT_EQ(ModelPixelAt(placement, x, y, gotX, gotY), inside) << expected.size << ": " << x << ',' << y;
+        if (inside) {
+          ASSERT_EQ(gotX, wantX) << expected.size << ": " << x << ',' << y;
+          ASSERT_EQ(gotY, wantY) << expected.size << ": " << x << ',' << y;
+        }
+      }
+    }
+  }
+}
+
+TEST(IconPixmap, EveryOfferedSizeCarriesThePaintedIconByThePlacement) {
   // A bar icon: bars, base line, labels and see-through parts.
   const IconRaster raster = PaintIconRaster("TAV", "OLI", 130709);
   IconPixmaps pixmaps;
   MakeIconPixmaps(raster, pixmaps);
-  ASSERT_EQ(pixmaps.size(), std::size(PLACEMENTS));
-  for (std::size_t i = 0; i < pixmaps.size(); ++i) {
-    const Placement expected = PLACEMENTS[i];
-    const IconPixmap& pixmap = pixmaps[i];
-    ASSERT_EQ(pixmap.size, expected.size);
-    ASSERT_EQ(pixmap.argb.size(), static_cast<std::size_t>(expected.size * expected.size * 4));
-    const IconPlacement placement = PlaceIcon(expected.size);
-    EXPECT_EQ(placement.factor, expected.factor) << expected.size;
-    EXPECT_EQ(placement.offset, expected.offset) << expected.size;
+  ASSERT_EQ(pixmaps.size(), 2u);
+  EXPECT_EQ(pixmaps[0].size, 16);
+  EXPECT_EQ(pixmaps[1].size, 22);  // Xfce's default, which shows the largest
+  for (const IconPixmap& pixmap : pixmaps) {
+    const Placement* expected = ExpectedPlacement(pixmap.size);
+    ASSERT_NE(expected, nullptr) << pixmap.size;
+    ASSERT_EQ(pixmap.argb.size(), static_cast<std::size_t>(pixmap.size * pixmap.size * 4));
     int opaque = 0;
-    for (int y = 0; y < expected.size; ++y) {
-      for (int x = 0; x < expected.size; ++x) {
-        const int dx = x - expected.offset;
-        const int dy = y - expected.offset;
-        const bool inside = dx >= 0 && dy >= 0 && dx < ICON_SIZE * expected.factor && dy < ICON_SIZE * expected.factor;
-        int modelX = -1;
-        int modelY = -1;
-        ASSERT_EQ(ModelPixelAt(placement, x, y, modelX, modelY), inside) << expected.size << ": " << x << ',' << y;
+    for (int y = 0; y < pixmap.size; ++y) {
+      for (int x = 0; x < pixmap.size; ++x) {
         const Argb pixel = PixelAt(pixmap, x, y);
-        if (!inside) {
-          EXPECT_EQ(pixel.alpha, 0) << expected.size << ": " << x << ',' << y;
+        int modelX = 0, modelY = 0;
+        if (!ExpectedModelPixel(*expected, x, y, modelX, modelY)) {
+          EXPECT_EQ(pixel.alpha, 0) << pixmap.size << ": " << x << ',' << y;
           continue;
         }
-        ASSERT_EQ(modelX, dx / expected.factor);
-        ASSERT_EQ(modelY, dy / expected.factor);
         const bool shown = raster.OpaqueAt(modelX, modelY);
-        EXPECT_EQ(pixel.alpha, shown ? 0xFF : 0x00) << expected.size << ": " << x << ',' << y;
+        EXPECT_EQ(pixel.alpha, shown ? 0xFF : 0x00) << pixmap.size << ": " << x << ',' << y;
         if (!shown) continue;
         ++opaque;
-        const Rgb color = raster.ColorAt(modelX, modelY);
-        EXPECT_EQ((Rgb{pixel.red, pixel.green, pixel.blue}), color) << expected.size << ": " << x << ',' << y;
+        EXPECT_EQ((Rgb{pixel.red, pixel.green, pixel.blue}), raster.ColorAt(modelX, modelY))
+            << pixmap.size << ": " << x << ',' << y;
       }
     }
     EXPECT_GT(opaque, 0);
-    EXPECT_LT(opaque, ICON_PIXELS * expected.factor * expected.factor);
+    EXPECT_LT(opaque, ICON_PIXELS * expected->factor * expected->factor);
   }
 }
 
