@@ -11,6 +11,7 @@ needed. Judges gleamo only by what the screen shows and by its exit code.
 import argparse
 import glob
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -135,20 +136,13 @@ class Screen:
         tree = subprocess.run(["xwininfo", "-root", "-children"], env=self.env, check=True,
                               capture_output=True, text=True).stdout
         menus = []
-        for line in tree.splitlines():
-            words = line.split()
-            if not words or not words[0].startswith("0x"):
+        for window, width, height, x, y in re.findall(r"^\s*(0x[0-9a-f]+).*?\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", tree,
+                                                      re.MULTILINE):
+            if int(y) < PANEL_SIZE - 2 or int(height) < 40:
                 continue
-            geometry = next((w for w in words if "x" in w and "+" in w and w[0].isdigit()), None)
-            if geometry is None:
-                continue
-            size, x, y = geometry.split("+")[:3]
-            width, height = (int(v) for v in size.split("x"))
-            if int(y) < PANEL_SIZE - 2 or height < 40:
-                continue
-            info = subprocess.run(["xwininfo", "-id", words[0]], env=self.env, capture_output=True, text=True).stdout
+            info = subprocess.run(["xwininfo", "-id", window], env=self.env, capture_output=True, text=True).stdout
             if "IsViewable" in info:
-                menus.append((int(x), int(y), width, height))
+                menus.append((int(x), int(y), int(width), int(height)))
         return menus
 
     def click(self, x, y):
