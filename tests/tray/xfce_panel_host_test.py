@@ -163,10 +163,10 @@ class XfcePanelTest(unittest.TestCase):
         xfconfd = glob.glob("/usr/lib/*/xfce4/xfconf/xfconfd") + glob.glob("/usr/lib/xfce4/xfconf/xfconfd")
         if not xfconfd:
             self.fail("xfconfd is missing: run scripts/setup.sh")
+        self.dir = tempfile.mkdtemp(prefix="gleamo-xfce-")
+        self.addCleanup(shutil.rmtree, self.dir, True)  # last: the processes write there until they end
         self.processes = []
         self.addCleanup(self.end_all)
-        self.dir = tempfile.mkdtemp(prefix="gleamo-xfce-")
-        self.addCleanup(shutil.rmtree, self.dir, True)
         config = os.path.join(self.dir, "config", "xfce4", "xfconf", "xfce-perchannel-xml")
         os.makedirs(config)
         with open(os.path.join(config, "xfce4-panel.xml"), "w") as panel:
