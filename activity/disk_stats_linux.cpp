@@ -215,16 +215,17 @@ bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
   return true;
 }
 
-ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* out) {
-  if (out != nullptr) std::fwprintf(out, L"Connecting to %s...\n", source.Path().c_str());
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* connectionOut, std::FILE* out) {
+  if (connectionOut != nullptr) std::fwprintf(connectionOut, L"Connecting to %s...\n", source.Path().c_str());
   if (!source.Open()) {
     const int error = errno;
-    if (out != nullptr) {
-      std::fwprintf(out, L"\nFailed to connect with %s, Error: %s\n", source.Path().c_str(), std::strerror(error));
+    if (connectionOut != nullptr) {
+      std::fwprintf(connectionOut, L"\nFailed to connect with %s, Error: %s\n", source.Path().c_str(),
+                    std::strerror(error));
     }
     return 0;
   }
-  if (out != nullptr) std::fwprintf(out, L"\nConnected with %s\n", source.Path().c_str());
+  if (connectionOut != nullptr) std::fwprintf(connectionOut, L"\nConnected with %s\n", source.Path().c_str());
   return PollDiskCounters(source, out);
 }
 

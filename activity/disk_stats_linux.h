@@ -77,10 +77,11 @@ class CDiskStatsSource {
   std::vector<KnownDevice> devices;  // by line: the filter asks sysfs only about a new name
 };
 
-// The first tick: opens the source with short connection lines on out and
-// makes the first poll. A source that cannot be opened is a failed
-// connection: 0 is returned and every later poll keeps the icon idle.
-ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* out);
+// The first tick: opens the source with short connection lines on
+// connectionOut and makes the first poll with its counter lines on out. A
+// source that cannot be opened is a failed connection: 0 is returned and
+// every later poll keeps the icon idle.
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* connectionOut, std::FILE* out);
 
 // Later ticks: re-reads the counters and scales them into counterScale.
 // Without an open source, or when the read fails, the last sample is

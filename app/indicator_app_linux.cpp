@@ -42,16 +42,17 @@ std::string JoinArguments(int count, const char* const* words) {
 
 std::FILE* DiagnosticStream(std::FILE* stream) {
   const int fd = fileno(stream);
-  if (fd < 0 || isatty(fd)) return nullptr;
+  if (fd < 0) return nullptr;
   struct stat status {};
   if (fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == makedev(1, 3)) return nullptr;
   return stream;
 }
 
-CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot)
+CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot,
+                             bool verbose)
     : settings(settings),
       source(std::move(diskStatsPath), std::move(sysBlockRoot)),
-      diagnostics(DiagnosticStream(stdout)) {}
+      diagnostics(verbose ? DiagnosticStream(stdout) : nullptr) {}
 
 CIndicatorApp::~CIndicatorApp() {
   pendingNotify.reset();
@@ -130,7 +131,15 @@ int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*
 }
 
 void CIndicatorApp::OnPollTimer() {
-  const ActivitySample total = firstTick ? ConnectAndPoll(source, diagnostics) : PollDiskCounters(source, diagnostics);
+  ActivitySample total = 0;
+  if (firstTick) {
+    // How the connection went is said once, on a terminal too, and reaches
+    // a session's log at once rather than when the buffer fills.
+    total = ConnectAndPoll(source, stdout, diagnostics);
+    std::fflush(stdout);
+  } else {
+    total = PollDiskCounters(source, diagnostics);
+  }
   iconCode = MakeIconCode(settings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight, iconCode);
   previousTotal = total;
   tooltip[0] = '\0';

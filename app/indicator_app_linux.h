@@ -26,16 +26,18 @@ constexpr char TRAY_TOOLTIP[] = "Tavoli by Norvath";
 // Windows entry receives its command line.
 std::string JoinArguments(int count, const char* const* words);
 
-// Where the counter lines go: the stream, unless its descriptor is a
-// terminal (a user who started gleamo by hand is not flooded every tick) or
-// the null device (nobody reads them: not worth the formatting).
+// Where the counter lines asked for with --verbose go: the stream, unless
+// its descriptor is the null device (nobody reads them: not worth the
+// formatting).
 std::FILE* DiagnosticStream(std::FILE* stream);
 
 class CIndicatorApp {
  public:
   // Nothing runs until Run. The counter source is named by its two paths so
-  // that tests can hand in files of their own.
-  CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot);
+  // that tests can hand in files of their own. The connection lines go to
+  // standard output once; the counter lines of every tick only when verbose.
+  CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot,
+                bool verbose = false);
   ~CIndicatorApp();
   CIndicatorApp(const CIndicatorApp&) = delete;
   CIndicatorApp& operator=(const CIndicatorApp&) = delete;
@@ -60,8 +62,7 @@ class CIndicatorApp {
 
   const DisplaySettings& settings;
   CDiskStatsSource source;
-  // Standard output where it is redirected, as the Windows program's lines
-  // are seen only there; null otherwise.
+  // Standard output for the counter lines with --verbose; null otherwise.
   std::FILE* diagnostics;
   unique_sd_event event;
   unique_sd_bus bus;

@@ -14,6 +14,7 @@ packages=(
   libsystemd-dev dbus python3-dbus python3-gi desktop-file-utils
   xfce4-panel xfconf
   conky-cli
+  lintian dpkg-dev file groff-base man-db unzip
 )
 
 missing=()

@@ -238,10 +238,9 @@ TEST_F(DiskStatsFiles, TicksScaleTheChangesIntoBarHeights) {
   AddBlockDevice("sda", true);
   WriteStats(StatsLine("sda", 1000, 500));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
-  EXPECT_EQ(ConnectAndPoll(source, out), 1500);
-  const std::string expectedStart = "Connecting to " + statsPath + "...\n\nConnected with " + statsPath +
-                                    "\n\tDeviceName\t= sda\n\tReadCount\t= 1000\n";
-  EXPECT_EQ(Output().substr(0, expectedStart.size()), expectedStart);
+  // The connection lines alone: the first poll's counter lines go nowhere.
+  EXPECT_EQ(ConnectAndPoll(source, out, nullptr), 1500);
+  EXPECT_EQ(Output(), "Connecting to " + statsPath + "...\n\nConnected with " + statsPath + "\n");
   WriteStats(StatsLine("sda", 1010, 500));
   EXPECT_EQ(PollDiskCounters(source, nullptr), 1510);
   EXPECT_EQ(counterScale.readHeight, 15u);
@@ -254,7 +253,7 @@ TEST_F(DiskStatsFiles, TicksScaleTheChangesIntoBarHeights) {
 
 TEST_F(DiskStatsFiles, AMissingFileIsAFailedConnectionThatKeepsTheIconIdle) {
   CDiskStatsSource source(root + "/absent", blockRoot.c_str());
-  EXPECT_EQ(ConnectAndPoll(source, out), 0);
+  EXPECT_EQ(ConnectAndPoll(source, out, out), 0);
   EXPECT_EQ(Output(), "Connecting to " + root + "/absent...\n\nFailed to connect with " + root +
                           "/absent, Error: No such file or directory\n");
   for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(PollDiskCounters(source, out), 0);
@@ -267,11 +266,11 @@ TEST_F(DiskStatsFiles, AFailedReadKeepsTheLastSampleAndHeights) {
   WriteStats(StatsLine("sda", 1000, 500));
   // A directory opens but cannot be read: the first poll already fails.
   CDiskStatsSource directory(blockRoot, blockRoot.c_str());
-  EXPECT_EQ(ConnectAndPoll(directory, out), 0);
+  EXPECT_EQ(ConnectAndPoll(directory, out, out), 0);
   EXPECT_NE(Output().find("Can't read " + blockRoot + "!\n"), std::string::npos);
 
   CDiskStatsSource source(statsPath, blockRoot.c_str());
-  ConnectAndPoll(source, nullptr);
+  ConnectAndPoll(source, nullptr, nullptr);
   WriteStats(StatsLine("sda", 1010, 500));
   EXPECT_EQ(PollDiskCounters(source, nullptr), 1510);
   EXPECT_EQ(PollDiskCounters(directory, nullptr), 1510);

@@ -5,14 +5,17 @@
 
 #include "app/display_settings.h"
 #include "app/indicator_app_linux.h"
+#include "app/start_words.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s DISKSTATS SYS_BLOCK_ROOT [options...]\n", argv[0]);
     return 2;
   }
+  const StartWords words = ReadStartWords(argc - 3, argv + 3);
+  if (const auto exitCode = AnswerStartWords(words, stdout)) return *exitCode;
   const std::string arguments = JoinArguments(argc - 3, argv + 3);
   ParseCommandLine(arguments.c_str(), displaySettings);
-  CIndicatorApp app(displaySettings, argv[1], argv[2]);
+  CIndicatorApp app(displaySettings, argv[1], argv[2], words.verbose);
   return app.Run();
 }

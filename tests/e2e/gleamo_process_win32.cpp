@@ -1,5 +1,6 @@
 #include "tests/e2e/gleamo_process_win32.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -41,8 +42,11 @@ GleamoProcess::GleamoProcess(const std::string& options) : outputPath_(NewOutput
   startup.lpDesktop = desktop.data();  // the program's windows and icon go to the test's desktop
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = output.get();
-  std::string commandLine =
-      "\"" + BuiltProgramPath(GLEAMO_EXE_FROM_TEST) + "\"" + (options.empty() ? "" : " " + options);
+  // GLEAMO_E2E_PROGRAM points a run at another copy of the program, such as
+  // the one unpacked from the zip.
+  const char* other = std::getenv("GLEAMO_E2E_PROGRAM");
+  const std::string program = other != nullptr && *other != '\0' ? other : BuiltProgramPath(GLEAMO_EXE_FROM_TEST);
+  std::string commandLine = "\"" + program + "\"" + (options.empty() ? "" : " " + options);
   PROCESS_INFORMATION started{};
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
     startError_ = "cannot start " + commandLine + ", error " + std::to_string(GetLastError());

@@ -14,7 +14,8 @@ std::string BuiltProgramPath(const char* relativePath);
 
 class GleamoProcess {
  public:
-  // Starts gleamo.exe (next to the tests' build tree) with these options.
+  // Starts gleamo.exe (the build tree's, or the one GLEAMO_E2E_PROGRAM names)
+  // with these options.
   explicit GleamoProcess(const std::string& options);
   // A run the test did not end is ended here: by its own "end program"
   // command, or killed when that does not work, so that no icon of it stays.

@@ -17,6 +17,6 @@ fail() { echo "install: $*" >&2; exit 1; }
 [ -f "$entry" ] || fail "no desktop entry $entry"
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
 grep -qx 'Type=Application' "$entry" || fail "not an application entry"
-grep -qx "Exec=sh -c \"exec $prefix/bin/gleamo >/dev/null\"" "$entry" || fail "Exec does not start $prefix/bin/gleamo"
+grep -qx "Exec=$prefix/bin/gleamo" "$entry" || fail "Exec does not start $prefix/bin/gleamo"
 grep -qx 'X-GNOME-Autostart-enabled=true' "$entry" || fail "autostart not enabled"
 echo "installed $prefix/bin/gleamo and $prefix/share/applications/gleamo.desktop"

@@ -516,6 +516,7 @@ TEST_P(ResourcesTest, VersionBlockNamesGleamoInGerman) {
   EXPECT_EQ(VersionString(block, "OriginalFilename"), "gleamo.exe");
   EXPECT_EQ(VersionString(block, "CompanyName"), "Norvath");
   EXPECT_EQ(VersionString(block, "InternalName"), "gleamo");
+  EXPECT_EQ(VersionString(block, "LegalCopyright"), "Copyright (c) 2026 Norvath, MIT License");
 }
 
 TEST_P(ResourcesTest, ManifestIsABareAssembly) {

@@ -368,6 +368,36 @@ class DiskActivityTest(TrayTest):
         self.assertTrue(seen, "the bars never rose while a file was written and synced")
 
 
+class CommandLineTest(TrayTest):
+    def test_help_and_version_words_answer_and_end(self):
+        for word in ("--help", "-h"):
+            run = subprocess.run([ARGS.gleamo, word], capture_output=True, text=True, timeout=5)
+            self.assertEqual((run.returncode, run.stderr), (0, ""), word)
+            self.assertTrue(run.stdout.startswith(USAGE.replace("gleamo.exe -a -b", "gleamo -a -b") + "\n"),
+                            run.stdout)
+            self.assertIn("~/.config/autostart", run.stdout)
+        run = subprocess.run([ARGS.gleamo, "-c", "--version"], capture_output=True, text=True, timeout=5)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        self.assertRegex(run.stdout, r"\Agleamo \d+\.\d+\.\d+(\.\d+)?\n\Z")
+
+    def test_words_that_only_look_alike_are_read_as_options(self):
+        violet = self.start(["-vh", "-f"])
+        self.wait_for_pixmaps(violet, 150000)  # -v: violet bars, idle
+        chars = self.start(["--versions", "-c", "-f"])
+        self.wait_for_pixmaps(chars, 110)
+
+    def test_counter_lines_only_with_verbose(self):
+        quiet = self.start(["-f"])
+        verbose = self.start(["-f", "--verbose"])
+        self.wait_for_pixmaps(verbose, 130000)
+        time.sleep(0.5)  # some ticks more
+        self.assertEqual((quiet.end(), verbose.end()), (0, 0))
+        connected = "Connecting to %s...\n\nConnected with %s\n"
+        self.assertEqual(quiet.stdout(), connected % (quiet.stats, quiet.stats))
+        self.assertTrue(verbose.stdout().startswith(connected % (verbose.stats, verbose.stats)), verbose.stdout())
+        self.assertGreaterEqual(verbose.stdout().count("\tReadCount\t= 1000\n"), 3, verbose.stdout())
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
