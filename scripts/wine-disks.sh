@@ -33,8 +33,9 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -d "$prefix/drive_c" ]; then
   WINEARCH=win32 wineboot --init >/dev/null 2>&1
+  wineserver -w
 fi
-# Drive Z: is the Unix root in every prefix.
+# Drive Z: is the Unix root in every prefix. The registry change is seen at
+# once by every program started afterwards, even while others run.
 wine regsvr32 /s "Z:${dll//\//\\}"
-wineserver -w
 echo "wine-disks: $prefix now reads disk counters through $dll"

@@ -16,7 +16,7 @@ std::atomic<long> serverLocks{0};
 
 constexpr wchar_t LOCATOR_SERVER_KEY[] =
     L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
-constexpr wchar_t WINE_LOCATOR_SERVER[] = L"C:\\windows\\system32\\wbemprox.dll";
+constexpr wchar_t WINE_LOCATOR_SERVER[] = L"C:\\windows\\system32\\wbem\\wbemprox.dll";
 
 class CLocatorFactory : public CProviderObject<IClassFactory> {
  public:
