@@ -3,7 +3,6 @@
 #include <wrl/client.h>
 
 #include <cwchar>
-#include <cwctype>
 #include <mutex>
 
 #include "tools/wine_disks/disk_source_win32.h"
