@@ -12,28 +12,6 @@
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-const char* SkipBlanks(const char* at, const char* end) {
-  while (at < end && IsBlank(*at)) ++at;
-  return at;
-}
-
-// Reads one decimal number; false when there is none or it exceeds 64 bits.
-bool ReadNumber(const char*& at, const char* end, std::uint64_t& value) {
-  const char* start = at;
-  value = 0;
-  while (at < end && *at >= '0' && *at <= '9') {
-    const unsigned digit = static_cast<unsigned>(*at - '0');
-    if (value > (UINT64_MAX - digit) / 10) return false;
-    value = value * 10 + digit;
-    ++at;
-  }
-  return at != start && (at == end || IsBlank(*at));
-}
-
 // The properties of one disk, in the kernel's order, under the names WMI's
 // disk performance class gives the same quantities. Counts are 32-bit
 // integers there and here; byte counts and times are 64-bit, which WMI
@@ -69,35 +47,6 @@ CounterProperty Property(const wchar_t* name) {
 }
 
 }  // namespace
-
-bool ParseDiskStatsLine(const char* begin, const char* end, DiskStatsLine& line) {
-  const char* at = SkipBlanks(begin, end);
-  std::uint64_t major = 0;
-  std::uint64_t minor = 0;
-  if (!ReadNumber(at, end, major) || major > UINT_MAX) return false;
-  at = SkipBlanks(at, end);
-  if (!ReadNumber(at, end, minor) || minor > UINT_MAX) return false;
-  at = SkipBlanks(at, end);
-  const char* name = at;
-  while (at < end && !IsBlank(*at)) ++at;
-  const std::size_t nameLength = static_cast<std::size_t>(at - name);
-  if (nameLength == 0 || nameLength > DISK_NAME_MAX) return false;
-
-  int count = 0;
-  for (at = SkipBlanks(at, end); at < end; at = SkipBlanks(at, end)) {
-    std::uint64_t value = 0;
-    if (!ReadNumber(at, end, value)) return false;
-    if (count < DISK_STATS_MAX_FIELDS) line.fields[count] = value;
-    ++count;
-  }
-  if (count < DISK_STATS_MIN_FIELDS) return false;
-  line.major = static_cast<unsigned>(major);
-  line.minor = static_cast<unsigned>(minor);
-  line.name = name;
-  line.nameLength = nameLength;
-  line.fieldCount = count < DISK_STATS_MAX_FIELDS ? count : DISK_STATS_MAX_FIELDS;
-  return true;
-}
 
 bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength) {
   // A NUL would end the path early and make "sda<NUL>x" ask about sda; no

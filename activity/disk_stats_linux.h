@@ -11,28 +11,9 @@
 #include <vector>
 
 #include "activity/counter_scale.h"
+#include "activity/disk_stats_line.h"
 #include "common/gleamo_types.h"
 #include "common/unique_handle.h"
-
-// The numeric fields after the name: kernels before 4.18 print 11, 4.18 adds
-// four discard fields (15), 5.5 two flush fields (17).
-constexpr int DISK_STATS_MIN_FIELDS = 11;
-constexpr int DISK_STATS_MAX_FIELDS = 17;
-constexpr std::size_t DISK_NAME_MAX = 31;  // the kernel's DISK_NAME_LEN less its terminator
-
-struct DiskStatsLine {
-  unsigned major = 0;
-  unsigned minor = 0;
-  const char* name = nullptr;  // points into the parsed text, not terminated
-  std::size_t nameLength = 0;
-  int fieldCount = 0;  // 11 to 17; more on a future kernel are ignored
-  std::uint64_t fields[DISK_STATS_MAX_FIELDS] = {};
-};
-
-// Parses one line (without its line feed). False for anything that is not a
-// diskstats line: missing numbers, a word where a number belongs, a number
-// beyond 64 bits, an empty or over-long name.
-bool ParseDiskStatsLine(const char* begin, const char* end, DiskStatsLine& line);
 
 // A whole physical disk has a "device" entry in its sysfs block directory;
 // partitions, loop, ram, zram and device-mapper devices have none, and

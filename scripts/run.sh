@@ -12,15 +12,22 @@
 # and "end program" ends it (closing the desktop window ends it too).
 #
 # Without a display: gleamo runs for a few seconds on a private X server; a
-# screenshot of the taskbar goes to build/run/gleamo-taskbar.png, then the
-# program is ended as its menu would end it.
+# screenshot of the taskbar goes to build/run/gleamo-taskbar.png, taken while
+# a burst of disk writes and reads runs, then the program is ended as its
+# menu would end it.
+#
+# Under Wine gleamo reads the machine's real disk counters through our WMI
+# disk provider (tools/wine_disks), which build/windows/wine-disks-run.sh
+# keeps registered in a prefix of its own: Wine's own WMI has none. Set
+# GLEAMO_DISKS to a file of "NAME READS WRITES" lines (as a Windows path,
+# Z:\... for a Unix file) to show scripted counters instead.
 #
 # The program's standard output (the connection messages) appears here when
 # it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runner=build/windows/wine-run.sh
+runner=build/windows/wine-disks-run.sh
 shot=build/run/gleamo-taskbar.png
 seconds=${GLEAMO_RUN_SECONDS:-5}
 
@@ -28,12 +35,26 @@ seconds=${GLEAMO_RUN_SECONDS:-5}
 if [ "${1:-}" = "--inside-desktop" ]; then
   shift
   "$runner" explorer "/desktop=$GLEAMO_WINE_DESKTOP" build/windows/gleamo.exe "$@"  # returns at once
+  # A machine at rest would leave the lamp dark in the picture: write, sync
+  # and read back (past the page cache) a file while gleamo runs.
+  mkdir -p "$(dirname "$shot")"
+  busy=build/run/disk-burst
+  touch "$busy.on"
+  (
+    while [ -e "$busy.on" ]; do
+      dd if=/dev/zero of="$busy" bs=1M count=4 conv=fsync status=none
+      dd if="$busy" of=/dev/null bs=64k iflag=direct status=none 2>/dev/null || true
+    done
+  ) &
+  burst=$!
   sleep "$seconds"
   width=${GLEAMO_DESKTOP_SIZE%x*}
   height=${GLEAMO_DESKTOP_SIZE#*x}
-  mkdir -p "$(dirname "$shot")"
   # The desktop's top left corner is the screen's; its taskbar is at the bottom.
   import -window root -depth 8 -crop "${width}x24+0+$((height - 24))" +repage "$shot"
+  rm -f "$busy.on"
+  wait "$burst"
+  rm -f "$busy"
   status=0
   "$runner" build/windows/tools/gleamo_end.exe || status=$?
   echo "run: a screenshot of the taskbar after ${seconds} s is in $shot"
@@ -59,8 +80,8 @@ if [ "$edition" = linux ]; then
 fi
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target gleamo gleamo_end
-"$runner"  # makes the Wine prefix on first use
+cmake --build --preset windows --target gleamo gleamo_end gleamo_wine_disks
+"$runner"  # makes the Wine prefix, with the disk provider, on first use
 
 if [ -n "${DISPLAY:-}" ]; then
   # A desktop of its own: it closes when gleamo ends.
@@ -68,4 +89,4 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 echo "run: no display; running gleamo for ${seconds} s on a private X server"
-WINEPREFIX="$PWD/build/windows/wineprefix" exec scripts/with-wine-desktop.sh --wine "$runner" "$PWD/scripts/run.sh" --inside-desktop "$@"
+WINEPREFIX="$PWD/build/windows/wineprefix-disks" exec scripts/with-wine-desktop.sh --wine "$runner" "$PWD/scripts/run.sh" --inside-desktop "$@"
