@@ -117,14 +117,10 @@ bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t name
 CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot)
     : diskStatsPath(std::move(diskStatsPath)), sysBlockRoot(std::move(sysBlockRoot)) {}
 
-CDiskStatsSource::~CDiskStatsSource() {
-  if (fd >= 0) close(fd);
-}
-
 bool CDiskStatsSource::Open() {
-  if (fd >= 0) return true;
-  fd = open(diskStatsPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd) return true;
+  fd.reset(open(diskStatsPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
   // Room for a few dozen devices; the first read grows it if the file is larger.
   text.resize(8192);
   devices.reserve(32);
@@ -135,7 +131,7 @@ bool CDiskStatsSource::ReadAll() {
   for (;;) {
     // A proc file is generated afresh on each read from offset 0; reading in
     // pieces could mix two generations.
-    const ssize_t got = pread(fd, text.data(), text.size(), 0);
+    const ssize_t got = pread(fd.get(), text.data(), text.size(), 0);
     if (got < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -202,7 +198,7 @@ void CDiskStatsSource::WalkDisk(std::FILE* out, const DiskStatsLine& line, Count
 }
 
 bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
-  if (fd < 0 || !ReadAll()) return false;
+  if (!fd || !ReadAll()) return false;
   const char* at = text.data();
   const char* const end = at + textLength;
   std::size_t index = 0;

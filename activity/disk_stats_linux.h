@@ -2,6 +2,8 @@
 // and fed through the same property walk and scaling as the WMI poll.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,7 @@
 
 #include "activity/counter_scale.h"
 #include "common/gleamo_types.h"
+#include "common/unique_handle.h"
 
 // The numeric fields after the name: kernels before 4.18 print 11, 4.18 adds
 // four discard fields (15), 5.5 two flush fields (17).
@@ -40,14 +43,13 @@ bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t name
 class CDiskStatsSource {
  public:
   CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot);
-  ~CDiskStatsSource();
   CDiskStatsSource(const CDiskStatsSource&) = delete;
   CDiskStatsSource& operator=(const CDiskStatsSource&) = delete;
 
   // Opens the file once; every poll re-reads it from the start. False (with
   // errno kept) when it is missing or unreadable.
   bool Open();
-  bool IsOpen() const { return fd >= 0; }
+  bool IsOpen() const { return static_cast<bool>(fd); }
   const std::string& Path() const { return diskStatsPath; }
 
   // Reads the file and walks every physical disk as one instance: one line
@@ -69,7 +71,7 @@ class CDiskStatsSource {
 
   std::string diskStatsPath;
   std::string sysBlockRoot;
-  int fd = -1;
+  unique_handle<int, call_release<&close>, -1> fd;
   std::vector<char> text;  // grows only when the file outgrows it
   std::size_t textLength = 0;
   std::vector<KnownDevice> devices;  // by line: the filter asks sysfs only about a new name
