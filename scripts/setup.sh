@@ -12,6 +12,7 @@ packages=(
   xvfb xdotool imagemagick x11-utils
   libpng-dev
   libsystemd-dev dbus python3-dbus python3-gi desktop-file-utils
+  libxcb1-dev trayer tint2
   conky-cli
 )
 

@@ -71,6 +71,12 @@ std::uint32_t PixelFormat::PixelOf(Rgb color) const {
   return Channel(color.red, redMask) | Channel(color.green, greenMask) | Channel(color.blue, blueMask) | alphaMask;
 }
 
+WindowPlacement PlaceIconInWindow(int width, int height) {
+  const int canvas = std::min(width, height);
+  const IconPlacement placement = PlaceIcon(canvas);
+  return {placement.factor, (width - canvas) / 2 + placement.offset, (height - canvas) / 2 + placement.offset};
+}
+
 std::unique_ptr<CXEmbedTray> CXEmbedTray::Connect(sd_event* event, CommandHandler onCommand) {
   int screenNumber = 0;
   unique_xcb_connection connection(xcb_connect(nullptr, &screenNumber));
@@ -295,12 +301,9 @@ void CXEmbedTray::PaintIcon() {
   xcb_connection_t* c = connection.get();
   xcb_clear_area(c, 0, icon, 0, 0, 0, 0);
 
-  // The square canvas the picture is placed on, centred in the window (an
-  // odd spare pixel to the right and the bottom, as within the canvas).
-  const int canvas = std::min(iconWidth, iconHeight);
-  const IconPlacement placement = PlaceIcon(canvas);
-  const int left = (iconWidth - canvas) / 2 + placement.offset;
-  const int top = (iconHeight - canvas) / 2 + placement.offset;
+  const WindowPlacement placement = PlaceIconInWindow(iconWidth, iconHeight);
+  const int left = placement.left;
+  const int top = placement.top;
 
   // Runs of one colour along each row, one request per colour.
   std::vector<std::pair<Rgb, std::vector<xcb_rectangle_t>>> byColor;

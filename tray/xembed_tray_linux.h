@@ -25,6 +25,15 @@ struct PixelFormat {
   std::uint32_t PixelOf(Rgb color) const;  // opaque
 };
 
+// Where the picture sits in an icon window of any shape: on the largest
+// square canvas, centred (an odd spare pixel to the right and the bottom),
+// by PlaceIcon's rule.
+struct WindowPlacement {
+  int factor;
+  int left, top;  // of the picture's top left corner
+};
+WindowPlacement PlaceIconInWindow(int width, int height);
+
 class CXEmbedTray final : public CTrayIcon {
  public:
   // Connects to the display DISPLAY names and listens on the event loop;
