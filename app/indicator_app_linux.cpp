@@ -68,7 +68,10 @@ CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskSt
 CIndicatorApp::~CIndicatorApp() {
   pendingNotify.reset();
   pendingOpenUri.reset();
-  tray.reset();  // gives up the name: the watcher drops the item
+  watcherMatch.reset();
+  xembedTray = nullptr;
+  tray.reset();  // gives up the name, or the X tray drops the window: the icon goes
+  display.reset();
   timer.reset();
   bus.reset();  // flushes what is still queued
 }

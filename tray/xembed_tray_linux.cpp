@@ -348,10 +348,18 @@ void CXEmbedTray::Dispatch(xcb_generic_event_t* event) {
       if (configure->width == iconWidth && configure->height == iconHeight) break;
       iconWidth = configure->width;
       iconHeight = configure->height;
-      // A tray that gives icons its height but takes their width from the
-      // hints gets asked for a square, as its other icons are.
-      if (iconHeight > iconWidth && iconWidth == hintedSide) SetSizeHints(iconHeight);
+      // A tray that gives icons its height (or width) but takes the other
+      // side from the hints gets asked for a square, as its other icons are.
+      const int longSide = std::max(iconWidth, iconHeight);
+      if (std::min(iconWidth, iconHeight) == hintedSide && longSide != hintedSide) SetSizeHints(longSide);
       PaintIcon();
+      break;
+    }
+    case XCB_REPARENT_NOTIFY: {
+      // A tray that gives the icon back without going away (its tray
+      // closed, the panel kept): wait for the next one.
+      const auto* reparent = reinterpret_cast<xcb_reparent_notify_event_t*>(event);
+      if (reparent->window == icon && reparent->parent == screen->root && manager != XCB_NONE) Undock();
       break;
     }
     case XCB_DESTROY_NOTIFY: {
