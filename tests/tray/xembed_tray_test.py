@@ -238,7 +238,8 @@ class XEmbedTest(unittest.TestCase):
         self.assertTrue(wait_until(lambda: icon_window() is None), "the icon outlived its tray")
         self.tray()
         self.assert_shows(10)
-        self.assertIsNone(app.process.poll())
+        self.assertEqual(app.stop()[0], 0)  # SIGTERM, as a session's end
+        self.assertIsNone(icon_window())
 
     def test_with_an_argb_tray_the_picture_is_doubled_on_its_background(self):
         self.tray("tint2")
