@@ -224,6 +224,9 @@ class XEmbedTest(unittest.TestCase):
         self.assertTrue(0 <= x and x + width <= SCREEN_WIDTH and 0 <= y and y + height <= SCREEN_HEIGHT)
         run("xdotool", "key", "Escape")
         self.assertTrue(wait_until(lambda: menu_window(icon_window()) is None), "Escape left the menu open")
+        self.open_menu(1)
+        run("xdotool", "mousemove", str(SCREEN_WIDTH - 10), "10", "click", "1")
+        self.assertTrue(wait_until(lambda: menu_window(icon_window()) is None), "a click outside left the menu open")
 
         self.choose(self.open_menu(3), 2)  # end program
         self.assertEqual(app.process.wait(timeout=5), 0)
