@@ -29,6 +29,18 @@ void PrintUsage() {
   std::fflush(stdout);
 }
 
+// The StatusNotifierItem through the tray seam.
+class CStatusNotifierTray final : public CTrayIcon {
+ public:
+  CStatusNotifierTray(sd_bus* bus, CommandHandler onCommand) : item(bus, std::move(onCommand)) {}
+  bool Add() override { return item.Add(); }
+  void SetLabels(const char* top, const char* bottom) override { item.SetLabels(top, bottom); }
+  void ReplaceIcon(IconCode code, const char* tooltip) override { item.ReplaceIcon(code, tooltip); }
+
+ private:
+  CStatusNotifier item;
+};
+
 }  // namespace
 
 std::string JoinArguments(int count, const char* const* words) {
@@ -57,7 +69,10 @@ CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskSt
 CIndicatorApp::~CIndicatorApp() {
   pendingNotify.reset();
   pendingOpenUri.reset();
-  tray.reset();  // gives up the name: the watcher drops the item
+  watcherMatch.reset();
+  xembedTray = nullptr;
+  tray.reset();  // gives up the name, or the X tray drops the window: the icon goes
+  display.reset();
   timer.reset();
   bus.reset();  // flushes what is still queued
 }
@@ -71,16 +86,22 @@ int CIndicatorApp::Run() {
   }
   event.reset(rawEvent);
 
+  // StatusNotifierItems need the session bus, XEmbed trays the X display:
+  // either one is enough to show the icon.
   sd_bus* rawBus = nullptr;
-  result = sd_bus_open_user(&rawBus);
-  if (result < 0) {
-    std::fprintf(stderr, "gleamo: no session bus to show the tray icon on: %s\n", std::strerror(-result));
+  const int busResult = sd_bus_open_user(&rawBus);
+  display = CXEmbedTray::Connect(event.get(), [this](int commandId) { OnCommand(commandId); });
+  if (busResult < 0 && !display) {
+    std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
+                 std::strerror(-busResult));
     return 1;
   }
-  bus.reset(rawBus);
-  sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
-  // The session bus goes away with the session: so does its tray icon.
-  sd_bus_set_exit_on_disconnect(bus.get(), 1);
+  if (busResult >= 0) {
+    bus.reset(rawBus);
+    sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
+    // The session bus goes away with the session: so does its tray icon.
+    sd_bus_set_exit_on_disconnect(bus.get(), 1);
+  }
 
   // The child of xdg-open is nobody's to wait for.
   signal(SIGCHLD, SIG_IGN);
@@ -116,8 +137,11 @@ int CIndicatorApp::Run() {
   if (diagnostics != nullptr) std::fflush(diagnostics);
   pendingNotify.reset();
   pendingOpenUri.reset();
+  watcherMatch.reset();
+  xembedTray = nullptr;
   tray.reset();
-  sd_bus_flush(bus.get());
+  display.reset();
+  if (bus) sd_bus_flush(bus.get());
   return 0;
 }
 
@@ -153,13 +177,72 @@ void CIndicatorApp::OnPollTimer() {
 
 void CIndicatorApp::RebuildTray() {
   if (!tray) {
-    tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
-    tray->SetLabels("TAV", "OLI");
-    tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
-    tray->Add();
+    ChooseTray();
     return;
   }
   tray->ReplaceIcon(iconCode, tooltip);
+}
+
+void CIndicatorApp::ChooseTray() {
+  const bool watcher = bus && WatcherPresent();
+  if (!display || watcher) {
+    UseStatusNotifier();
+    return;
+  }
+  const bool xTray = display->TrayPresent();
+  if (!xTray) {
+    if (bus) {
+      std::fprintf(stderr,
+                   "gleamo: no StatusNotifierWatcher on the session bus and no system tray on the X display; the "
+                   "icon appears in whichever starts first\n");
+    } else {
+      std::fprintf(stderr, "gleamo: no system tray on the X display; the icon appears when one starts\n");
+    }
+  }
+  xembedTray = display.get();
+  tray = std::move(display);
+  tray->SetLabels("TAV", "OLI");
+  tray->ReplaceIcon(iconCode, tooltip);
+  tray->Add();
+  // A StatusNotifierWatcher that starts while no X tray holds the icon
+  // takes it over.
+  if (bus) {
+    sd_bus_match_signal(bus.get(), watcherMatch.put(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus", "NameOwnerChanged", &OnWatcherOwnerChanged, this);
+  }
+}
+
+void CIndicatorApp::UseStatusNotifier() {
+  watcherMatch.reset();
+  xembedTray = nullptr;
+  tray.reset();
+  display.reset();
+  tray = std::make_unique<CStatusNotifierTray>(bus.get(), [this](int commandId) { OnCommand(commandId); });
+  tray->SetLabels("TAV", "OLI");
+  tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
+  tray->Add();
+}
+
+bool CIndicatorApp::WatcherPresent() {
+  unique_handle<sd_bus_message*, call_release<&sd_bus_message_unref>> reply;
+  int owned = 0;
+  if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "NameHasOwner", nullptr, reply.put(), "s", SNI_WATCHER_NAME) < 0 ||
+      sd_bus_message_read(reply.get(), "b", &owned) < 0) {
+    return false;
+  }
+  return owned != 0;
+}
+
+int CIndicatorApp::OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* /*error*/) {
+  auto* app = static_cast<CIndicatorApp*>(self);
+  const char* name = nullptr;
+  const char* oldOwner = nullptr;
+  const char* newOwner = nullptr;
+  if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+  if (std::strcmp(name, SNI_WATCHER_NAME) != 0 || newOwner[0] == '\0') return 0;
+  if (app->xembedTray != nullptr && !app->xembedTray->Docked()) app->UseStatusNotifier();
+  return 0;
 }
 
 void CIndicatorApp::OnCommand(int commandId) {
@@ -175,6 +258,10 @@ void CIndicatorApp::OnCommand(int commandId) {
 }
 
 void CIndicatorApp::ShowUsage() {
+  if (!bus) {
+    PrintUsage();
+    return;
+  }
   sd_bus_slot* slot = nullptr;
   const int result =
       sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
@@ -194,6 +281,10 @@ int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* /*self*/, sd_bus_e
 }
 
 void CIndicatorApp::OpenAuthorPage() {
+  if (!bus) {
+    OnOpenUriReply(nullptr, this, nullptr);
+    return;
+  }
   sd_bus_slot* slot = nullptr;
   const int result = sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.portal.Desktop",
                                               "/org/freedesktop/portal/desktop", "org.freedesktop.portal.OpenURI",

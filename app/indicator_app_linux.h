@@ -1,6 +1,6 @@
 // The Linux controller: one sd-event loop runs the poll tick and the tray
-// icon's D-Bus traffic on a single thread, as the hidden dialog does on
-// Windows.
+// icon's traffic (D-Bus, or the X display's for XEmbed trays) on a single
+// thread, as the hidden dialog does on Windows.
 #pragma once
 
 #include <systemd/sd-bus.h>
@@ -15,6 +15,8 @@
 #include "common/gleamo_types.h"
 #include "common/unique_handle.h"
 #include "tray/status_notifier_linux.h"
+#include "tray/tray_icon_linux.h"
+#include "tray/xembed_tray_linux.h"
 
 using unique_sd_event = unique_handle<sd_event*, call_release<&sd_event_unref>>;
 using unique_sd_event_source = unique_handle<sd_event_source*, call_release<&sd_event_source_disable_unref>>;
@@ -42,9 +44,10 @@ class CIndicatorApp {
   CIndicatorApp(const CIndicatorApp&) = delete;
   CIndicatorApp& operator=(const CIndicatorApp&) = delete;
 
-  // Connects to the session bus, starts the tick (300 ms, 150 ms fast) and
-  // runs until "end program", SIGTERM or SIGINT; then takes the icon away.
-  // Returns 0, or 1 when there is no session bus to show an icon on.
+  // Connects to the session bus and the X display, starts the tick (300 ms,
+  // 150 ms fast) and runs until "end program", SIGTERM or SIGINT; then
+  // takes the icon away. Returns 0, or 1 when there is neither a session bus
+  // nor an X display to show an icon on.
   int Run();
 
   // One tick: sample, decide the icon code, rebuild the tray on a change.
@@ -54,6 +57,10 @@ class CIndicatorApp {
 
  private:
   void RebuildTray();
+  void ChooseTray();
+  void UseStatusNotifier();
+  bool WatcherPresent();
+  static int OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* error);
   void ShowUsage();
   void OpenAuthorPage();
   static int OnTimer(sd_event_source* source, int fd, std::uint32_t events, void* self);
@@ -69,7 +76,13 @@ class CIndicatorApp {
   unique_sd_event_source timer;
   unique_sd_event_source terminateSignal;
   unique_sd_event_source interruptSignal;
-  std::unique_ptr<CStatusNotifier> tray;
+  // The tray the icon is shown through. Where no StatusNotifierWatcher
+  // runs but an X tray does, the XEmbed one; while it is not docked, a
+  // watcher that appears takes the icon over.
+  std::unique_ptr<CTrayIcon> tray;
+  std::unique_ptr<CXEmbedTray> display;  // the X display's connection, until the tray is chosen
+  CXEmbedTray* xembedTray = nullptr;     // tray, when it is the XEmbed one
+  unique_bus_slot watcherMatch;
   unique_bus_slot pendingNotify;
   unique_bus_slot pendingOpenUri;
 

@@ -8,7 +8,9 @@
 #   - conky printing disk reads and writes to its console;
 #   - gleamo's Linux edition with -f, standard output on /dev/null as its
 #     desktop entry starts it, its icon registered with a stand-in tray
-#     watcher on a private session bus (tests/tray/dbus_fixtures.py).
+#     watcher on a private session bus (tests/tray/dbus_fixtures.py);
+#   - the same gleamo in the XEmbed mode: docked in a real X tray (trayer)
+#     on a private Xvfb, with a second private session bus and no watcher.
 #   scripts/measure-running.sh [--seconds N] [--gleamo "COMMAND ARGS"]
 # (default: 60 s, build/native/gleamo -f)
 set -euo pipefail
@@ -30,6 +32,8 @@ if [ "$inside" = no ]; then
   scripts/setup.sh >/dev/null
   cmake --preset native >/dev/null
   cmake --build --preset native --target gleamo diskstats_poll_loop >/dev/null
+  # The item's gleamo must find the watcher, not an X tray of the caller's.
+  unset DISPLAY
   # A private session bus: the measurement neither needs nor disturbs a desktop.
   exec dbus-run-session -- "$0" --inside-session --seconds "$seconds" --gleamo "$gleamo_command"
 fi
@@ -39,7 +43,7 @@ pids=()
 names=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -z "${watcher:-}" ] || kill "$watcher" 2>/dev/null || true
+  for helper in ${watcher:-} ${tray:-} ${xvfb:-} ${bare_bus:-}; do kill "$helper" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -65,9 +69,24 @@ conky.text = [[${diskio_read} ${diskio_write}]]
 CONF
 
 start "bare C loop" build/native/bench/diskstats_poll_loop 150
+# An X display with a tray, and a session bus where no watcher runs, for
+# the XEmbed gleamo.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+xvfb=$!
+dbus-daemon --session --nofork --print-address=4 4>"$work/bus" 2>/dev/null &
+bare_bus=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && [ -s "$work/bus" ] && break; sleep 0.05; done
+display=":$(head -n1 "$work/display")"
+DISPLAY=$display trayer --edge bottom --widthtype pixel --width 100 >/dev/null 2>&1 &
+tray=$!
+sleep 1
+
 start "$(conky --version | head -n1 | cut -d' ' -f1-2)" conky -c "$work/conky.conf"
 # shellcheck disable=SC2086  # the command line is split as the shell would
 start "gleamo ${gleamo_command#build/native/gleamo }" $gleamo_command
+# shellcheck disable=SC2086
+start "gleamo ${gleamo_command#build/native/gleamo } XEmbed" \
+  env DISPLAY="$display" DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$work/bus")" $gleamo_command
 
 cpu_ns() {
   if [ -r "/proc/$1/schedstat" ]; then
@@ -113,6 +132,12 @@ if grep -q '"call": "RegisterStatusNotifierItem"' "$work/watcher.out"; then
   echo "gleamo registered its tray icon with the watcher"
 else
   echo "gleamo did not register its tray icon with the watcher: not measured as on a desktop"
+  status=1
+fi
+if DISPLAY=$display xdotool search --onlyvisible --name '^gleamo$' >/dev/null; then
+  echo "gleamo's XEmbed icon is docked in trayer"
+else
+  echo "gleamo's XEmbed icon is not docked in trayer: not measured as on a desktop"
   status=1
 fi
 # What the programs said on standard error, if anything (a gleamo that found

@@ -13,6 +13,7 @@ packages=(
   libpng-dev
   libsystemd-dev dbus python3-dbus python3-gi desktop-file-utils
   xfce4-panel xfconf
+  libxcb1-dev trayer tint2
   conky-cli
   lintian dpkg-dev file groff-base man-db unzip
 )

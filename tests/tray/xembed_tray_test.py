@@ -1,0 +1,306 @@
+#!/usr/bin/env python3
+"""gleamo in X trays that host only XEmbed icons, judged by the screen.
+
+    xembed_tray_test.py --app GLEAMO_TEST_APP --pixmap GLEAMO_TEST_PIXMAP
+
+Run under dbus-run-session: a private session bus with no StatusNotifierWatcher.
+Puts up its own Xvfb and real trays on it (trayer; tint2 for a tray with an
+ARGB visual), and drives gleamo with xdotool.
+"""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from status_notifier_dbus_test import USAGE, Fixture, wait_until
+
+ARGS = None
+SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
+NO_HOST = "no StatusNotifierWatcher on the session bus and no system tray on the X display"
+# tint2 starts at once where the root window already names a desktop.
+TINT2_CONFIG = """panel_items = S
+panel_size = 100% 36
+panel_position = bottom left horizontal
+systray_padding = 2 2 4
+systray_icon_size = 32
+"""
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+
+def icon_window():
+    """The docked icon: gleamo's window that a tray has mapped, or None."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^gleamo$"], capture_output=True,
+                           text=True).stdout.split()
+    return found[0] if found else None
+
+
+def menu_window(icon):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "^gleamo$"], capture_output=True,
+                           text=True).stdout.split()
+    others = [w for w in found if w != icon]
+    return others[0] if others else None
+
+
+def geometry(window):
+    values = dict(line.split("=") for line in run("xdotool", "getwindowgeometry", "--shell", window).split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def screen_pixels(x, y, width, height):
+    """RGB bytes of a rectangle of what the screen shows."""
+    return subprocess.run(["import", "-silent", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                           "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+
+
+class Tray:
+    """A real tray host, started and stopped by the test."""
+
+    def __init__(self, kind, work):
+        if kind == "trayer":
+            command = ["trayer", "--edge", "bottom", "--align", "left", "--widthtype", "pixel", "--width", "120",
+                       "--height", "26", "--SetDockType", "false", "--SetPartialStrut", "false"]
+        else:
+            config = os.path.join(work, "tint2rc")
+            with open(config, "w") as text:
+                text.write(TINT2_CONFIG)
+            command = ["tint2", "-c", config]
+        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=5)
+
+
+class XGleamo:
+    """gleamo on a counter file of the test's."""
+
+    def __init__(self, options, env=None):
+        self.dir = tempfile.mkdtemp(prefix="gleamo-xembed-")
+        self.stats = os.path.join(self.dir, "diskstats")
+        os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
+        self.set_counters(1000, 500)
+        self.out_path = os.path.join(self.dir, "stdout")
+        self.err_path = os.path.join(self.dir, "stderr")
+        with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
+            self.process = subprocess.Popen([ARGS.app, self.stats, os.path.join(self.dir, "block")] + options,
+                                            stdout=out, stderr=err, env=env)
+
+    def keep_reading(self):
+        """Moves the read counter on every 50 ms, so that the icon stays
+        active, until the returned function is called."""
+        stop = threading.Event()
+
+        def read():
+            reads = 1000
+            while not stop.wait(0.05):
+                reads += 5
+                self.set_counters(reads, 500)
+
+        thread = threading.Thread(target=read)
+        thread.start()
+        return lambda: (stop.set(), thread.join())
+
+    def set_counters(self, reads, writes):
+        mode = "r+" if os.path.exists(self.stats) else "w"
+        with open(self.stats, mode) as stats:
+            stats.write("   8       0 sda %d 0 0 0 %d 0 0 0 0 0 0\n" % (reads, writes))
+            stats.truncate()
+
+    def stdout(self):
+        with open(self.out_path) as out:
+            return out.read()
+
+    def stderr(self):
+        with open(self.err_path) as err:
+            return err.read()
+
+    def stop(self):
+        """Ends the run as a session's end would; returns the exit code and
+        what gleamo said on standard error (a sanitizer's report too)."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        code = self.process.wait(timeout=5)
+        said = self.stderr() if os.path.exists(self.err_path) else ""
+        shutil.rmtree(self.dir, ignore_errors=True)
+        return code, said
+
+
+class XEmbedTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        read_end, write_end = os.pipe()
+        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                     "%dx%dx24" % (SCREEN_WIDTH, SCREEN_HEIGHT), "-nolisten", "tcp",
+                                     "-noreset"],
+                                    pass_fds=[write_end], stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as display:
+            os.environ["DISPLAY"] = ":" + display.readline().strip()
+        for name, value in (("_NET_NUMBER_OF_DESKTOPS", "1"), ("_NET_CURRENT_DESKTOP", "0")):
+            run("xprop", "-root", "-f", name, "32c", "-set", name, value)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.xvfb.terminate()
+        cls.xvfb.wait(timeout=5)
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="gleamo-trays-")
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+
+    def tray(self, kind="trayer"):
+        tray = Tray(kind, self.work)
+        self.addCleanup(tray.stop)
+        return tray
+
+    def start(self, options, env=None):
+        app = XGleamo(options, env)
+        # Ended by SIGTERM at the latest: cleanly, and without a sanitizer's report.
+        self.addCleanup(self.assert_ends_cleanly, app)
+        return app
+
+    def assert_ends_cleanly(self, app):
+        code, said = app.stop()
+        self.assertEqual(code, 0, said)
+
+    def shows(self, code):
+        """Whether the docked icon shows the model of code at its size, the
+        tray's own background where the picture is transparent."""
+        icon = icon_window()
+        if icon is None:
+            return False
+        x, y, width, height = geometry(icon)
+        model = bytes.fromhex(run(ARGS.pixmap, str(code), "%dx%d" % (width, height)))
+        shown = screen_pixels(x, y, width, height)
+        background = screen_pixels(x + width + 3, y + height // 2, 1, 1)
+        for i in range(width * height):
+            argb = model[4 * i:4 * i + 4]
+            expected = argb[1:] if argb[0] == 255 else background
+            if shown[3 * i:3 * i + 3] != expected:
+                return False
+        return True
+
+    def assert_shows(self, code, timeout=5.0):
+        if not wait_until(lambda: self.shows(code), timeout):
+            icon = icon_window()
+            self.fail("the tray never showed code %d; icon %s" % (code, icon and geometry(icon)))
+
+    def open_menu(self, button):
+        icon = icon_window()
+        x, y, width, height = geometry(icon)
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", str(button))
+        menu = wait_until(lambda: menu_window(icon))
+        self.assertIsNotNone(menu, "no menu after a click with button %d" % button)
+        return menu
+
+    def choose(self, menu, index):
+        x, y, width, height = geometry(menu)
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height * (2 * index + 1) // 6), "click", "1")
+
+    def test_icon_shows_the_model_at_the_trays_size_and_its_menu_ends_the_program(self):
+        self.tray()
+        app = self.start(["-c", "-r", "-f"])
+        self.assert_shows(110)  # idle
+        self.assertEqual(geometry(icon_window())[2:], (24, 24))  # trayer's rows, the picture unscaled in the middle
+        stop_reading = app.keep_reading()
+        self.addCleanup(stop_reading)
+        self.assert_shows(111)  # red while the counters move
+        stop_reading()
+        self.assert_shows(110)
+
+        menu = self.open_menu(3)
+        x, y, width, height = geometry(menu)
+        self.assertGreaterEqual(height, 3 * 13)  # three rows of readable text
+        self.assertTrue(0 <= x and x + width <= SCREEN_WIDTH and 0 <= y and y + height <= SCREEN_HEIGHT)
+        run("xdotool", "key", "Escape")
+        self.assertTrue(wait_until(lambda: menu_window(icon_window()) is None), "Escape left the menu open")
+        self.open_menu(1)
+        run("xdotool", "mousemove", str(SCREEN_WIDTH - 10), "10", "click", "1")
+        self.assertTrue(wait_until(lambda: menu_window(icon_window()) is None), "a click outside left the menu open")
+
+        self.choose(self.open_menu(3), 2)  # end program
+        self.assertEqual(app.process.wait(timeout=5), 0)
+        self.assertIsNone(icon_window())
+        self.assertNotIn(NO_HOST, app.stderr())
+
+    def test_icon_comes_back_when_the_tray_restarts(self):
+        tray = self.tray()
+        app = self.start(["-s", "-g", "-f"])
+        self.assert_shows(10)
+        tray.stop()
+        self.assertTrue(wait_until(lambda: icon_window() is None), "the icon outlived its tray")
+        self.tray()
+        self.assert_shows(10)
+        self.assertEqual(app.stop()[0], 0)  # SIGTERM, as a session's end
+        self.assertIsNone(icon_window())
+
+    def test_with_an_argb_tray_the_picture_is_doubled_on_its_background(self):
+        self.tray("tint2")
+        self.start(["-a", "-f"])
+        self.assert_shows(130000)
+        self.assertEqual(geometry(icon_window())[2:], (32, 32))
+
+    def test_without_a_session_bus_help_prints_the_usage_and_meet_author_uses_xdg_open(self):
+        tools = os.path.join(self.work, "tools")
+        os.makedirs(tools)
+        opened = os.path.join(self.work, "opened")
+        with open(os.path.join(tools, "xdg-open"), "w") as script:
+            script.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" > %s\n" % opened)
+        os.chmod(os.path.join(tools, "xdg-open"), 0o755)
+        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.work, "no-bus"),
+                   PATH=tools + os.pathsep + os.environ["PATH"])
+        self.tray()
+        app = self.start(["-f"], env=env)
+        self.assert_shows(130000)
+        self.open_menu(1)
+        run("xdotool", "key", "Down", "Down", "Down", "Up", "Up", "Return")  # from none: help, meet author, ...
+        self.assertTrue(wait_until(lambda: USAGE in app.stdout()), app.stderr())
+        self.choose(self.open_menu(1), 1)  # meet author
+        self.assertTrue(wait_until(lambda: os.path.exists(opened) and os.path.getsize(opened) > 0))
+        with open(opened) as text:
+            self.assertEqual(text.read(), "https://norvath.example/gleamo/\n")
+        self.assertIsNone(app.process.poll())
+
+    def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
+        app = self.start(["-f"])
+        self.assertTrue(wait_until(lambda: NO_HOST in app.stderr()), app.stderr())
+        tray = self.tray()
+        self.assert_shows(130000)
+        self.assertEqual(app.stderr().count(NO_HOST), 1)
+        tray.stop()
+
+        # A watcher first: the icon stays a StatusNotifierItem when a tray follows.
+        app = self.start(["-f"])
+        self.assertTrue(wait_until(lambda: NO_HOST in app.stderr()), app.stderr())
+        watcher = Fixture("watcher")
+        self.addCleanup(watcher.stop)
+        self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
+        self.tray()
+        time.sleep(1.5)
+        self.assertIsNone(icon_window())
+        self.assertIsNone(app.process.poll())
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--pixmap", required=True)
+    ARGS, rest = parser.parse_known_args()
+    if "DBUS_SESSION_BUS_ADDRESS" not in os.environ:
+        sys.exit("run me under dbus-run-session")
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

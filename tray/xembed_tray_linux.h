@@ -1,0 +1,114 @@
+// The tray icon for X trays that host only XEmbed icons (the freedesktop
+// system tray protocol: trayer, tint2, i3bar, polybar, lxpanel, awesome): a
+// small window of ours docked into the tray, painted from the pixel model,
+// with a popup menu of its own. Spoken straight over XCB, on the
+// controller's event loop.
+#pragma once
+
+#include <systemd/sd-event.h>
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "common/unique_handle.h"
+#include "tray/icon_raster.h"
+#include "tray/tray_icon_linux.h"
+
+using unique_xcb_connection = unique_handle<xcb_connection_t*, call_release<&xcb_disconnect>>;
+using unique_sd_event_source = unique_handle<sd_event_source*, call_release<&sd_event_source_disable_unref>>;
+
+// How a visual's pixels hold red, green, blue and alpha.
+struct PixelFormat {
+  std::uint32_t redMask = 0, greenMask = 0, blueMask = 0, alphaMask = 0;
+  std::uint32_t PixelOf(Rgb color) const;  // opaque
+};
+
+// Where the picture sits in an icon window of any shape: on the largest
+// square canvas, centred (an odd spare pixel to the right and the bottom),
+// by PlaceIcon's rule.
+struct WindowPlacement {
+  int factor;
+  int left, top;  // of the picture's top left corner
+};
+WindowPlacement PlaceIconInWindow(int width, int height);
+
+class CXEmbedTray final : public CTrayIcon {
+ public:
+  // Connects to the display DISPLAY names and listens on the event loop;
+  // null when there is no display to connect to.
+  static std::unique_ptr<CXEmbedTray> Connect(sd_event* event, CommandHandler onCommand);
+  ~CXEmbedTray() override;
+  CXEmbedTray(const CXEmbedTray&) = delete;
+  CXEmbedTray& operator=(const CXEmbedTray&) = delete;
+
+  // Whether a tray owns the screen's tray selection right now.
+  bool TrayPresent();
+  // Whether the icon is docked in a tray (or asked to be) at this moment.
+  bool Docked() const { return manager != XCB_NONE; }
+
+  // Docks with the tray there is, and again with each tray that announces
+  // itself later. Without one it waits quietly.
+  bool Add() override;
+  void SetLabels(const char* top, const char* bottom) override;
+  void ReplaceIcon(IconCode code, const char* tooltip) override;
+
+ private:
+  enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
+
+  CXEmbedTray(unique_xcb_connection connection, int screenNumber, CommandHandler onCommand);
+  bool Listen(sd_event* event);
+  static int OnReadable(sd_event_source* source, int fd, std::uint32_t events, void* self);
+  static int OnPrepare(sd_event_source* source, void* self);
+  void Dispatch(xcb_generic_event_t* event);
+
+  void Dock(xcb_window_t owner);
+  void Undock();
+  void CreateIconWindow(xcb_visualid_t visual);
+  void SetSizeHints(int side);
+  void PaintIcon();
+
+  void OpenMenu(int rootX, int rootY);
+  void CloseMenu();
+  void DrawMenu();
+  int MenuItemAt(int x, int y) const;
+  void SelectMenuItem(int index);
+  void ChooseMenuItem(int index);
+  void OnMenuKey(xcb_keycode_t key);
+  void LearnMenuKeys();
+
+  unique_xcb_connection connection;
+  xcb_screen_t* screen = nullptr;
+  CommandHandler onCommand;
+  unique_sd_event_source readable;
+  sd_event* loop = nullptr;
+  std::array<xcb_atom_t, ATOM_COUNT> atoms{};
+
+  xcb_window_t manager = XCB_NONE;  // the tray's selection owner we docked with
+  xcb_window_t icon = XCB_NONE;
+  xcb_gcontext_t iconGc = XCB_NONE;
+  xcb_colormap_t iconColormap = XCB_NONE;
+  PixelFormat iconFormat;
+  bool iconTransparent = false;  // an ARGB visual: unpainted pixels show through
+  int iconWidth = ICON_SIZE;
+  int iconHeight = ICON_SIZE;
+  int hintedSide = ICON_SIZE;
+
+  char topLabel[5] = "";
+  char bottomLabel[4] = "";
+  IconRaster raster;
+
+  xcb_window_t menu = XCB_NONE;
+  xcb_gcontext_t menuGc = XCB_NONE;
+  xcb_font_t menuFont = XCB_NONE;
+  PixelFormat screenFormat;
+  int menuItemHeight = 0;
+  int menuWidth = 0;
+  int menuTextAscent = 0;
+  int selectedItem = -1;
+  bool pressedInMenu = false;
+  enum MenuKey : std::uint8_t { KEY_NONE, KEY_UP, KEY_DOWN, KEY_CHOOSE, KEY_CLOSE };
+  std::array<MenuKey, 256> menuKeys{};  // by keycode
+  bool menuKeysLearned = false;
+};
