@@ -29,18 +29,6 @@ void PrintUsage() {
   std::fflush(stdout);
 }
 
-// The StatusNotifierItem through the tray seam.
-class CStatusNotifierTray final : public CTrayIcon {
- public:
-  CStatusNotifierTray(sd_bus* bus, CommandHandler onCommand) : item(bus, std::move(onCommand)) {}
-  bool Add() override { return item.Add(); }
-  void SetLabels(const char* top, const char* bottom) override { item.SetLabels(top, bottom); }
-  void ReplaceIcon(IconCode code, const char* tooltip) override { item.ReplaceIcon(code, tooltip); }
-
- private:
-  CStatusNotifier item;
-};
-
 }  // namespace
 
 std::string JoinArguments(int count, const char* const* words) {
@@ -78,18 +66,15 @@ CIndicatorApp::~CIndicatorApp() {
 }
 
 int CIndicatorApp::Run() {
-  sd_event* rawEvent = nullptr;
-  int result = sd_event_new(&rawEvent);
+  int result = sd_event_new(event.put());
   if (result < 0) {
     std::fprintf(stderr, "gleamo: no event loop: %s\n", std::strerror(-result));
     return 1;
   }
-  event.reset(rawEvent);
 
   // StatusNotifierItems need the session bus, XEmbed trays the X display:
   // either one is enough to show the icon.
-  sd_bus* rawBus = nullptr;
-  const int busResult = sd_bus_open_user(&rawBus);
+  const int busResult = sd_bus_open_user(bus.put());
   display = CXEmbedTray::Connect(event.get(), [this](int commandId) { OnCommand(commandId); });
   if (busResult < 0 && !display) {
     std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
@@ -97,7 +82,6 @@ int CIndicatorApp::Run() {
     return 1;
   }
   if (busResult >= 0) {
-    bus.reset(rawBus);
     sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
     // The session bus goes away with the session: so does its tray icon.
     sd_bus_set_exit_on_disconnect(bus.get(), 1);
@@ -112,9 +96,8 @@ int CIndicatorApp::Run() {
   sigaddset(&endSignals, SIGTERM);
   sigaddset(&endSignals, SIGINT);
   sigprocmask(SIG_BLOCK, &endSignals, nullptr);
-  sd_event_source* rawSource = nullptr;
-  if (sd_event_add_signal(event.get(), &rawSource, SIGTERM, nullptr, nullptr) >= 0) terminateSignal.reset(rawSource);
-  if (sd_event_add_signal(event.get(), &rawSource, SIGINT, nullptr, nullptr) >= 0) interruptSignal.reset(rawSource);
+  sd_event_add_signal(event.get(), terminateSignal.put(), SIGTERM, nullptr, nullptr);
+  sd_event_add_signal(event.get(), interruptSignal.put(), SIGINT, nullptr, nullptr);
 
   // A periodic timer of the kernel's own: each tick costs one wake-up and
   // one read, with nothing to re-arm.
@@ -123,13 +106,12 @@ int CIndicatorApp::Run() {
   const itimerspec period{{0, intervalNsec}, {0, intervalNsec}};
   result = timerFd < 0 ? -errno : 0;
   if (result == 0 && timerfd_settime(timerFd, 0, &period, nullptr) < 0) result = -errno;
-  if (result == 0) result = sd_event_add_io(event.get(), &rawSource, timerFd, EPOLLIN, &OnTimer, this);
+  if (result == 0) result = sd_event_add_io(event.get(), timer.put(), timerFd, EPOLLIN, &OnTimer, this);
   if (result < 0) {
     if (timerFd >= 0) close(timerFd);
     std::fprintf(stderr, "gleamo: no poll timer: %s\n", std::strerror(-result));
     return 1;
   }
-  timer.reset(rawSource);
   sd_event_source_set_io_fd_own(timer.get(), 1);
 
   sd_event_loop(event.get());
@@ -217,7 +199,7 @@ void CIndicatorApp::UseStatusNotifier() {
   xembedTray = nullptr;
   tray.reset();
   display.reset();
-  tray = std::make_unique<CStatusNotifierTray>(bus.get(), [this](int commandId) { OnCommand(commandId); });
+  tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
   tray->SetLabels("TAV", "OLI");
   tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
   tray->Add();
@@ -262,16 +244,13 @@ void CIndicatorApp::ShowUsage() {
     PrintUsage();
     return;
   }
-  sd_bus_slot* slot = nullptr;
   const int result =
-      sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+      sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                "org.freedesktop.Notifications", "Notify", &OnNotifyReply, this, "susssasa{sv}i",
                                "gleamo", 0u, "", "Usage", USAGE_TEXT, 0, 0, -1);
   if (result < 0) {
     PrintUsage();
-    return;
   }
-  pendingNotify.reset(slot);
 }
 
 int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
@@ -285,15 +264,12 @@ void CIndicatorApp::OpenAuthorPage() {
     OnOpenUriReply(nullptr, this, nullptr);
     return;
   }
-  sd_bus_slot* slot = nullptr;
-  const int result = sd_bus_call_method_async(bus.get(), &slot, "org.freedesktop.portal.Desktop",
+  const int result = sd_bus_call_method_async(bus.get(), pendingOpenUri.put(), "org.freedesktop.portal.Desktop",
                                               "/org/freedesktop/portal/desktop", "org.freedesktop.portal.OpenURI",
                                               "OpenURI", &OnOpenUriReply, this, "ssa{sv}", "", AUTHOR_ADDRESS, 0);
   if (result < 0) {
     OnOpenUriReply(nullptr, this, nullptr);
-    return;
   }
-  pendingOpenUri.reset(slot);
 }
 
 int CIndicatorApp::OnOpenUriReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
