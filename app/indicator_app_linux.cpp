@@ -14,6 +14,7 @@
 #include <cwchar>
 
 #include "activity/counter_scale.h"
+#include "app/activity_tick.h"
 #include "app/author_address.h"
 #include "app/icon_code.h"
 #include "res/resource.h"
@@ -130,22 +131,16 @@ int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*
 }
 
 void CIndicatorApp::OnPollTimer() {
-  const ActivitySample total = firstTick ? ConnectAndPoll(source, diagnostics) : PollDiskCounters(source, diagnostics);
-  iconCode = MakeIconCode(settings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight, iconCode);
-  previousTotal = total;
-  tooltip[0] = '\0';
-  std::snprintf(tooltip, sizeof tooltip, "%s", TRAY_TOOLTIP);
-  if (iconCode != shownIconCode) {
-    RebuildTray();
-    firstTick = false;
-    shownIconCode = iconCode;
-  }
+  RunActivityTick(
+      settings, TickState<bool>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip},
+      [this] { return ConnectAndPoll(source, diagnostics); }, [this] { return PollDiskCounters(source, diagnostics); },
+      [this] { RebuildTray(); });
 }
 
 void CIndicatorApp::RebuildTray() {
   if (!tray) {
     tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
-    tray->SetLabels("TAV", "OLI");
+    tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
     tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
     tray->Add();
     return;

@@ -15,7 +15,9 @@
 
 namespace {
 
-UINT TaskbarCreated() { return RegisterWindowMessageA("TaskbarCreated"); }
+UINT TaskbarCreated() {
+  return RegisterWindowMessageA("TaskbarCreated");
+}
 
 INT_PTR Deliver(const CIndicatorApp& app, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
   return CIndicatorApp::DialogProc(app.Dialog(), message, wParam, lParam);
@@ -86,8 +88,8 @@ TEST_F(IndicatorAppTest, CommandsWithOtherNotificationCodesAreIgnored) {
 
 TEST_F(IndicatorAppTest, TrayCallbackIsAnsweredWithOneForEveryMouseMessage) {
   CIndicatorApp app(GetModuleHandleA(nullptr));
-  for (const UINT mouse : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_RBUTTONDBLCLK,
-                           WM_MOUSEMOVE, WM_MBUTTONDOWN}) {
+  for (const UINT mouse :
+       {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_MOUSEMOVE, WM_MBUTTONDOWN}) {
     EXPECT_EQ(Deliver(app, WM_TRAY_CALLBACK, 0, mouse), 1) << "mouse message " << mouse;
   }
   EXPECT_EQ(shell.Count(), 0);
@@ -151,6 +153,21 @@ TEST_F(IndicatorAppTest, TheFirstTickConnectsOnceAndBuildsTheTray) {
   EXPECT_STREQ(shell.calls[0].data.szTip, "Tavoli by Norvath");
   EXPECT_STREQ(shell.calls[1].data.szTip, "Tavoli by Norvath");
   EXPECT_EQ(IconPixel(shell.calls[2].data.hIcon, 3, 3), 0x4C4C4Cu) << "the idle symbol is dark grey";
+}
+
+TEST_F(IndicatorAppTest, ATrayThatCouldNotBeBuiltIsBuiltOnTheNextTickWithoutASecondConnection) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  shell.throwOnAdds = 1;
+  StdoutCapture capture;
+  EXPECT_EQ(Deliver(app, WM_TIMER, TIMER_POLL), 0);  // the dialog procedure catches the failure
+  EXPECT_EQ(app.TrayHolder(), nullptr);
+  Deliver(app, WM_TIMER, TIMER_POLL);
+  const std::string output = capture.Take();
+  EXPECT_EQ(output.find("Connecting to"), output.rfind("Connecting to")) << output;
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  EXPECT_EQ(shell.Count(NIM_ADD), 1);  // the add that threw is not recorded
+  EXPECT_EQ(shell.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(app.ShownIconCode(), 10);
 }
 
 TEST_F(IndicatorAppTest, ATimerWithAnotherIdTakesNoSample) {

@@ -16,6 +16,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <new>
 #include <vector>
 
 #include "tray/shell_notify_win32.h"
@@ -28,7 +29,8 @@ class FakeShell {
     BOOL result;
   };
 
-  int refuseAdds = 0;  // so many of the next adds fail
+  int refuseAdds = 0;   // so many of the next adds fail
+  int throwOnAdds = 0;  // so many of the next adds throw, as a failed allocation would
   bool refuseEveryAdd = false;
   bool refuseModify = false;
   bool refuseDelete = false;
@@ -56,6 +58,10 @@ class FakeShell {
   static BOOL WINAPI Notify(DWORD message, PNOTIFYICONDATAA data) {
     FakeShell& self = *active_;
     BOOL result = TRUE;
+    if (message == NIM_ADD && self.throwOnAdds > 0) {
+      --self.throwOnAdds;
+      throw std::bad_alloc();
+    }
     if (message == NIM_ADD) {
       if (self.refuseEveryAdd) {
         result = FALSE;
