@@ -24,6 +24,16 @@ char trayTooltip[64];
 char topLabelText[6];
 char bottomLabelText[6];
 
+// The usage box is the thread's only dialog besides the controller's own.
+BOOL CALLBACK EndUsageBox(HWND window, LPARAM controllerDialog) {
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (window != reinterpret_cast<HWND>(controllerDialog) && lstrcmpA(className, "#32770") == 0) {
+    EndDialog(window, IDOK);
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 CIndicatorApp::CIndicatorApp(HINSTANCE instance) : instance(instance) {
@@ -79,6 +89,13 @@ int CIndicatorApp::HandleMessage(HWND /*window*/, UINT message, WPARAM wParam, L
     case WM_TRAY_CALLBACK:
       if (LOWORD(lParam) == WM_RBUTTONDOWN) ShowTrayMenu();
       return 1;
+    case WM_APP_QUIT:
+      // A modal loop (the usage box, the menu) fetches and dispatches it like
+      // any other message, and RunMessageLoop would never see it: remember
+      // it and end those loops.
+      quitReceived = TRUE;
+      EndModalLoops();
+      return 0;
     default: return 0;
   }
 }
@@ -86,6 +103,11 @@ int CIndicatorApp::HandleMessage(HWND /*window*/, UINT message, WPARAM wParam, L
 void CIndicatorApp::ShowTrayMenu() {
   CPopupMenu menu;
   menu.Load(IDR_TRAY_MENU, OwnModule()).Track(dialog.get(), nullptr, 0);
+}
+
+void CIndicatorApp::EndModalLoops() {
+  EndMenu();
+  EnumThreadWindows(GetCurrentThreadId(), &EndUsageBox, reinterpret_cast<LPARAM>(dialog.get()));
 }
 
 int CIndicatorApp::OnPollTimer(UINT_PTR timer) {
@@ -121,10 +143,12 @@ int CIndicatorApp::RunMessageLoop() {
     MSG message{};
     GetMessageA(&message, nullptr, 0, 0);  // neither WM_QUIT nor an error ends the loop
     // The dialog manager would swallow WM_APP_QUIT, so it bypasses it.
-    if (message.message != WM_APP_QUIT && IsDialogMessageA(dialog.get(), &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-    if (message.message == WM_APP_QUIT) return -1;
+    if (message.message == WM_APP_QUIT || !IsDialogMessageA(dialog.get(), &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    // Also when a modal loop inside this message dispatched the quit.
+    if (message.message == WM_APP_QUIT || quitReceived) return -1;
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "activity/wmi_connection_win32.h"
@@ -225,9 +226,18 @@ TEST_F(IndicatorAppTest, ShellRestartBeforeTheFirstTickBuildsTheTrayWithCode18) 
 struct EndProgramLater {
   static inline HWND dialog = nullptr;
   static inline bool chosen = false;
+  static inline DWORD chosenAt = 0;
+  // When set, waits until such a window shows.
+  static inline const char* openWindowClass = nullptr;
+  static inline const char* openWindowCaption = nullptr;
   static void CALLBACK Choose(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (openWindowClass != nullptr) {
+      const HWND open = FindWindowA(openWindowClass, openWindowCaption);
+      if (open == nullptr || !IsWindowVisible(open)) return;
+    }
     KillTimer(nullptr, timer);
     chosen = true;
+    chosenAt = GetTickCount();
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(ID_END_PROGRAM, 0), 0);
   }
 };
@@ -244,6 +254,42 @@ TEST_F(IndicatorAppTest, TheMessageLoopIgnoresWmQuitAndEndsOnTheQuitMessage) {
   MSG left{};
   EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE))
       << "message " << left.message << " left behind: WM_QUIT should have been fetched and ignored";
+}
+
+// "end program" chosen while a modal loop runs inside the message loop:
+// the usage box, or the tray menu (opened by "end program" from outside,
+// as the end helper does).
+TEST_F(IndicatorAppTest, EndProgramDuringTheUsageBoxOrTheMenuEndsThemAndTheLoop) {
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    const char* windowClass;
+    const char* caption;
+  } openers[] = {
+      {WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0, "#32770", "Usage"},
+      {WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN, "#32768", nullptr},
+  };
+  for (const auto& opener : openers) {
+    SCOPED_TRACE(testing::Message() << "opened by message " << opener.message);
+    CIndicatorApp app(GetModuleHandleA(nullptr));
+    KillTimer(app.Dialog(), TIMER_POLL);
+    EndProgramLater::dialog = app.Dialog();
+    EndProgramLater::chosen = false;
+    EndProgramLater::openWindowClass = opener.windowClass;
+    EndProgramLater::openWindowCaption = opener.caption;
+    PostMessageA(app.Dialog(), opener.message, opener.wParam, opener.lParam);
+    SetTimer(nullptr, 0, 100, &EndProgramLater::Choose);
+    EXPECT_EQ(app.RunMessageLoop(), -1);
+    ASSERT_TRUE(EndProgramLater::chosen);
+    // Promptly; a visible window on a plain X server without a window
+    // manager takes Wine up to 2 s to take down (the desktop test checks
+    // the second).
+    EXPECT_LT(GetTickCount() - EndProgramLater::chosenAt, 3000u);
+    EXPECT_EQ(FindWindowA("#32770", "Usage"), nullptr) << "the usage box stayed open";
+    EXPECT_EQ(FindWindowA("#32768", nullptr), nullptr) << "the menu stayed open";
+  }
+  EndProgramLater::openWindowClass = nullptr;
 }
 
 TEST_F(IndicatorAppTest, ShutdownRemovesTheIconAndDestroysTheDialog) {
