@@ -115,6 +115,9 @@ int CIndicatorApp::OnPollTimer(UINT_PTR timer) {
   RunActivityTick(
       displaySettings, TickState<BOOL>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip},
       [] { return ConnectAndPoll(); }, [] { return PollDiskCounters(WmiServices); }, [this] { RebuildTray(); });
+  // A shell that was busy when the icon was made is asked again every few
+  // seconds, not only when the picture changes.
+  if (trayHolder && *trayHolder) (*trayHolder)->RetryAddWhenDue();
   return 0;
 }
 

@@ -171,6 +171,28 @@ TEST_F(IndicatorAppTest, ATrayThatCouldNotBeBuiltIsBuiltOnTheNextTickWithoutASec
   EXPECT_EQ(app.ShownIconCode(), 10);
 }
 
+// The shell is busy at logon: the icon comes as soon as it takes it, with
+// no change of the picture needed.
+TEST_F(IndicatorAppTest, ABusyShellGetsTheIconOnALaterTick) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  shell.refuseEveryAdd = true;
+  StdoutCapture capture;
+  Deliver(app, WM_TIMER, TIMER_POLL);
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  EXPECT_FALSE(app.TrayHolder()->Shown());
+  shell.refuseEveryAdd = false;
+  const DWORD ready = GetTickCount();
+  while (!app.TrayHolder()->Shown() && GetTickCount() - ready < 2 * CTrayIndicator::RETRY_INTERVAL_MS) {
+    Deliver(app, WM_TIMER, TIMER_POLL);  // idle ticks: the code stays 10
+    Sleep(100);
+  }
+  EXPECT_TRUE(app.TrayHolder()->Shown());
+  EXPECT_EQ(shell.Present(), 1);
+  EXPECT_EQ(app.ShownIconCode(), 10);
+  app.Shutdown();
+  EXPECT_EQ(shell.Present(), 0);
+}
+
 TEST_F(IndicatorAppTest, ATimerWithAnotherIdTakesNoSample) {
   CIndicatorApp app(GetModuleHandleA(nullptr));
   previousTotal = 12345;
