@@ -27,9 +27,41 @@ std::uint32_t BarHeight(std::uint32_t delta, std::uint32_t max) {
 
 }  // namespace
 
+void StartCounterPoll(CounterScale& scale) {
+  scale.readTotal = 0;
+  scale.writeTotal = 0;
+  scale.instanceCount = 0;
+  scale.instanceSignature = 0;
+}
+
+void AddInstanceName(CounterScale& scale, const wchar_t* name, std::size_t units) {
+  // FNV-1a over the 16-bit units, then a finaliser that spreads every bit,
+  // so that a sum of two names' hashes hardly ever equals another's.
+  std::uint64_t hash = 14695981039346656037u;
+  for (std::size_t i = 0; i < units; ++i) {
+    hash ^= static_cast<std::uint16_t>(name[i]);
+    hash *= 1099511628211u;
+  }
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdu;
+  hash ^= hash >> 33;
+  scale.instanceSignature += hash;
+}
+
 ActivitySample ScaleCounters(CounterScale& scale) {
-  UpdateDelta(scale.readTotal, scale.prevReadTotal, scale.readDelta);
-  UpdateDelta(scale.writeTotal, scale.prevWriteTotal, scale.writeDelta);
+  const bool sameInstances =
+      scale.instanceCount == scale.prevInstanceCount && scale.instanceSignature == scale.prevInstanceSignature;
+  if (sameInstances) {
+    UpdateDelta(scale.readTotal, scale.prevReadTotal, scale.readDelta);
+    UpdateDelta(scale.writeTotal, scale.prevWriteTotal, scale.writeDelta);
+  } else {
+    // A disk left or joined: the totals cannot be compared. Measure from
+    // this poll's totals next time.
+    scale.readDelta = 0;
+    scale.writeDelta = 0;
+  }
+  scale.prevInstanceCount = scale.instanceCount;
+  scale.prevInstanceSignature = scale.instanceSignature;
   if (scale.readDelta > scale.readMax) scale.readMax = scale.readDelta;
   if (scale.writeDelta > scale.writeMax) scale.writeMax = scale.writeDelta;
   scale.prevReadTotal = scale.readTotal;

@@ -1,6 +1,7 @@
 // Turns cumulative disk operation totals into two bar heights, poll by poll.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/gleamo_types.h"
@@ -18,10 +19,29 @@ struct CounterScale {
   std::uint32_t readHeight = 0;  // 0 or 2 to 15
   std::uint32_t writeHeight = 0;
   std::uint32_t lastSample = 0;  // readTotal + writeTotal of the last completed poll
+
+  // The set of disk instances a poll walked: how many, and a sum of their
+  // names' hashes, which is the same in any order. A poll whose set differs
+  // from the last completed poll's measures nothing, since its totals
+  // include or miss some disk's whole lifetime count.
+  std::uint32_t instanceCount = 0;  // built by the current poll
+  std::uint64_t instanceSignature = 0;
+  std::uint32_t prevInstanceCount = 0;
+  std::uint64_t prevInstanceSignature = 0;
 };
 
 // The process-wide scale, fed by the counter poll; the tick reads the heights.
 extern CounterScale counterScale;
+
+// Starts a poll: empty totals and an empty instance set.
+void StartCounterPoll(CounterScale& scale);
+
+// Adds one instance to the current poll's set; a named instance also folds
+// its name in with AddInstanceName.
+inline void CountInstance(CounterScale& scale) {
+  ++scale.instanceCount;
+}
+void AddInstanceName(CounterScale& scale, const wchar_t* name, std::size_t units);
 
 // Completes a poll whose totals stand in scale.readTotal and scale.writeTotal:
 // updates deltas, maxima and heights and returns the new lastSample.

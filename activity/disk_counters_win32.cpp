@@ -6,6 +6,7 @@
 
 #include "activity/counter_scale.h"
 #include "activity/counter_walk.h"
+#include "activity/wmi_connection_win32.h"
 #include "common/win32_handles.h"
 
 using Microsoft::WRL::ComPtr;
@@ -15,13 +16,15 @@ constexpr LONG WAIT_WITHOUT_LIMIT = -1;  // WBEM_INFINITE, which does not fit th
 namespace {
 
 // Adds the counters of one instance's embedded PerfData object. An instance
-// whose PerfData cannot be read adds nothing.
+// whose PerfData cannot be read adds nothing, not even itself to the poll's
+// instance set.
 void AddInstanceCounters(IWbemClassObject* instance, VARIANT& perfData) {
   unique_bstr perfDataName{SysAllocString(L"PerfData")};
   if (instance->Get(perfDataName.get(), 0, &perfData, nullptr, nullptr) != 0) return;
   if (perfData.vt == VT_UNKNOWN && perfData.punkVal != nullptr) {
     ComPtr<IWbemClassObject> object;
     if (perfData.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(object.GetAddressOf())) == 0) {
+      CountInstance(counterScale);
       SumPerfDataCounters(object.Get());
     }
   }
@@ -45,13 +48,13 @@ ActivitySample PollDiskCounters(IWbemServices* services) {
   if (services == nullptr) return static_cast<ActivitySample>(counterScale.lastSample);
 
   ScopedVariant perfData;
-  unique_bstr className{SysAllocString(L"MSDiskDriver_Performance")};
+  unique_bstr className{wmiConnectCalls.sysAllocString(L"MSDiskDriver_Performance")};
   if (!className) {
     std::printf("Out of memory\n");
-    return 1;
+    // As every other failed poll: a made-up sample would show as activity.
+    return static_cast<ActivitySample>(counterScale.lastSample);
   }
-  counterScale.readTotal = 0;
-  counterScale.writeTotal = 0;
+  StartCounterPoll(counterScale);
 
   ComPtr<IEnumWbemClassObject> instances;
   const HRESULT result = services->CreateInstanceEnum(className.get(), WBEM_FLAG_SHALLOW, nullptr, &instances);

@@ -113,6 +113,7 @@ bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line
 }
 
 void CDiskStatsSource::WalkDisk(std::FILE* out, const DiskStatsLine& line, CounterScale& scale) {
+  CountInstance(scale);
   wchar_t deviceName[DISK_NAME_MAX + 1];
   std::size_t i = 0;
   for (; i < line.nameLength; ++i) deviceName[i] = static_cast<unsigned char>(line.name[i]);
@@ -182,8 +183,7 @@ ActivitySample PollDiskCounters(CDiskStatsSource& source, std::FILE* out) {
   // Without a connection there is nothing to poll: the last sample keeps the
   // icon idle.
   if (!source.IsOpen()) return static_cast<ActivitySample>(counterScale.lastSample);
-  counterScale.readTotal = 0;
-  counterScale.writeTotal = 0;
+  StartCounterPoll(counterScale);
   if (!source.Walk(out, counterScale)) {
     if (out != nullptr) std::fwprintf(out, L"Can't read %s!\n", source.Path().c_str());
     return static_cast<ActivitySample>(counterScale.lastSample);

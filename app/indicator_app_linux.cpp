@@ -14,8 +14,10 @@
 #include <cwchar>
 
 #include "activity/counter_scale.h"
+#include "app/activity_tick.h"
 #include "app/author_address.h"
 #include "app/icon_code.h"
+#include "app/start_words.h"
 #include "res/resource.h"
 
 extern char** environ;
@@ -25,7 +27,7 @@ namespace {
 // Usage on standard output, which carries only wide output in this program
 // (the counter lines are wide): a stream takes one orientation for good.
 void PrintUsage() {
-  std::fwprintf(stdout, L"%s\n", USAGE_TEXT);
+  std::fwprintf(stdout, L"%s\n", LinuxUsageText().c_str());
   std::fflush(stdout);
 }
 
@@ -137,24 +139,16 @@ int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*
 }
 
 void CIndicatorApp::OnPollTimer() {
-  ActivitySample total = 0;
-  if (firstTick) {
-    // How the connection went is said once, on a terminal too, and reaches
-    // a session's log at once rather than when the buffer fills.
-    total = ConnectAndPoll(source, stdout, diagnostics);
-    std::fflush(stdout);
-  } else {
-    total = PollDiskCounters(source, diagnostics);
-  }
-  iconCode = MakeIconCode(settings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight, iconCode);
-  previousTotal = total;
-  tooltip[0] = '\0';
-  std::snprintf(tooltip, sizeof tooltip, "%s", TRAY_TOOLTIP);
-  if (iconCode != shownIconCode) {
-    RebuildTray();
-    firstTick = false;
-    shownIconCode = iconCode;
-  }
+  RunActivityTick(
+      settings, TickState<bool>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip},
+      [this] {
+        // How the connection went is said once, on a terminal too, and
+        // reaches a session's log at once rather than when the buffer fills.
+        const ActivitySample total = ConnectAndPoll(source, stdout, diagnostics);
+        std::fflush(stdout);
+        return total;
+      },
+      [this] { return PollDiskCounters(source, diagnostics); }, [this] { RebuildTray(); });
 }
 
 void CIndicatorApp::RebuildTray() {
@@ -183,7 +177,7 @@ void CIndicatorApp::ChooseTray() {
   }
   xembedTray = display.get();
   tray = std::move(display);
-  tray->SetLabels("TAV", "OLI");
+  tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
   tray->ReplaceIcon(iconCode, tooltip);
   tray->Add();
   // A StatusNotifierWatcher that starts while no X tray holds the icon
@@ -200,7 +194,7 @@ void CIndicatorApp::UseStatusNotifier() {
   tray.reset();
   display.reset();
   tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
-  tray->SetLabels("TAV", "OLI");
+  tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
   tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
   tray->Add();
 }
@@ -247,7 +241,7 @@ void CIndicatorApp::ShowUsage() {
   const int result =
       sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                "org.freedesktop.Notifications", "Notify", &OnNotifyReply, this, "susssasa{sv}i",
-                               "gleamo", 0u, "", "Usage", USAGE_TEXT, 0, 0, -1);
+                               "gleamo", 0u, "", "Usage", LinuxUsageText().c_str(), 0, 0, -1);
   if (result < 0) {
     PrintUsage();
   }

@@ -14,6 +14,7 @@
 #include "app/display_settings.h"
 #include "common/gleamo_types.h"
 #include "common/unique_handle.h"
+#include "res/program_texts.h"
 #include "tray/status_notifier_linux.h"
 #include "tray/tray_icon_linux.h"
 #include "tray/xembed_tray_linux.h"
@@ -21,8 +22,6 @@
 using unique_sd_event = unique_handle<sd_event*, call_release<&sd_event_unref>>;
 using unique_sd_event_source = unique_handle<sd_event_source*, call_release<&sd_event_source_disable_unref>>;
 using unique_sd_bus = unique_handle<sd_bus*, call_release<&sd_bus_flush_close_unref>>;
-
-constexpr char TRAY_TOOLTIP[] = "Tavoli by Norvath";
 
 // The argument words as one string, joined by single blanks, the way the
 // Windows entry receives its command line.

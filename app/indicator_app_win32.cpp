@@ -7,10 +7,11 @@
 #include "activity/counter_scale.h"
 #include "activity/disk_counters_win32.h"
 #include "activity/wmi_connection_win32.h"
+#include "app/activity_tick.h"
 #include "app/display_settings.h"
-#include "app/icon_code.h"
 #include "app/popup_menu_win32.h"
 #include "app/usage_win32.h"
+#include "res/program_texts.h"
 #include "res/resource.h"
 
 BOOL firstTick = TRUE;
@@ -22,6 +23,16 @@ UINT taskbarCreatedMessage = 0;  // 0 until the dialog is initialised
 char trayTooltip[64];
 char topLabelText[6];
 char bottomLabelText[6];
+
+// The usage box is the thread's only dialog besides the controller's own.
+BOOL CALLBACK EndUsageBox(HWND window, LPARAM controllerDialog) {
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (window != reinterpret_cast<HWND>(controllerDialog) && lstrcmpA(className, "#32770") == 0) {
+    EndDialog(window, IDOK);
+  }
+  return TRUE;
+}
 
 }  // namespace
 
@@ -36,7 +47,9 @@ CIndicatorApp::CIndicatorApp(HINSTANCE instance) : instance(instance) {
   timerId = SetTimer(dialog.get(), TIMER_POLL, displaySettings.fastBlink ? 150 : 300, nullptr);
 }
 
-CIndicatorApp::~CIndicatorApp() { Shutdown(); }
+CIndicatorApp::~CIndicatorApp() {
+  Shutdown();
+}
 
 INT_PTR CALLBACK CIndicatorApp::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Nothing may unwind through the system's frames: a failed allocation in a
@@ -66,24 +79,24 @@ int CIndicatorApp::HandleMessage(HWND /*window*/, UINT message, WPARAM wParam, L
           KillTimer(dialog.get(), timerId);
           PostMessageA(dialog.get(), WM_APP_QUIT, 2, 0);
           break;
-        case ID_HELP:
-          ShowUsage();
-          break;
-        case ID_MEET_AUTHOR:
-          ShellExecuteA(nullptr, "open", authorAddress, nullptr, nullptr, SW_SHOW);
-          break;
-        default:
-          break;
+        case ID_HELP: ShowUsage(); break;
+        case ID_MEET_AUTHOR: ShellExecuteA(nullptr, "open", authorAddress, nullptr, nullptr, SW_SHOW); break;
+        default: break;
       }
       return 0;
     }
-    case WM_TIMER:
-      return OnPollTimer(wParam);
+    case WM_TIMER: return OnPollTimer(wParam);
     case WM_TRAY_CALLBACK:
       if (LOWORD(lParam) == WM_RBUTTONDOWN) ShowTrayMenu();
       return 1;
-    default:
+    case WM_APP_QUIT:
+      // A modal loop (the usage box, the menu) fetches and dispatches it like
+      // any other message, and RunMessageLoop would never see it: remember
+      // it and end those loops.
+      quitReceived = TRUE;
+      EndModalLoops();
       return 0;
+    default: return 0;
   }
 }
 
@@ -92,37 +105,38 @@ void CIndicatorApp::ShowTrayMenu() {
   menu.Load(IDR_TRAY_MENU, OwnModule()).Track(dialog.get(), nullptr, 0);
 }
 
+void CIndicatorApp::EndModalLoops() {
+  EndMenu();
+  EnumThreadWindows(GetCurrentThreadId(), &EndUsageBox, reinterpret_cast<LPARAM>(dialog.get()));
+}
+
 int CIndicatorApp::OnPollTimer(UINT_PTR timer) {
   if (timer != TIMER_POLL) return 0;
-  const ActivitySample total = firstTick ? ConnectAndPoll() : PollDiskCounters(WmiServices);
-  iconCode = MakeIconCode(displaySettings, total, previousTotal, counterScale.readHeight, counterScale.writeHeight,
-                          iconCode);
-  previousTotal = total;
-  tooltip[0] = '\0';
-  std::snprintf(tooltip, sizeof tooltip, "Tavoli by Norvath");
-  if (iconCode != shownIconCode) {
-    RebuildTray();
-    firstTick = FALSE;
-    shownIconCode = iconCode;
-  }
+  RunActivityTick(
+      displaySettings, TickState<BOOL>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip},
+      [] { return ConnectAndPoll(); }, [] { return PollDiskCounters(WmiServices); }, [this] { RebuildTray(); });
+  // A shell that was busy when the icon was made is asked again every few
+  // seconds, not only when the picture changes.
+  if (trayHolder && *trayHolder) (*trayHolder)->RetryAddWhenDue();
   return 0;
 }
 
 void CIndicatorApp::RebuildTray() {
   lstrcpynA(trayTooltip, tooltip, 63);
-  if (!trayHolder || recreateTray) {
+  if (!trayHolder || !*trayHolder || recreateTray) {
     recreateTray = FALSE;
     // Every holder's icon is the dialog's icon 0: the old holder must be gone
     // before the new one adds its icon, or its destruction would remove it.
     trayHolder.reset();
-    trayHolder = std::make_unique<std::unique_ptr<CTrayIndicator>>();
-    *trayHolder = std::make_unique<CTrayIndicator>(instance, dialog.get(), WM_TRAY_CALLBACK, "", "", iconCode,
-                                                   trayTooltip);
+    // Built before it is installed: a build that throws leaves no empty
+    // cell behind, and the next rebuild tries again.
+    auto holder =
+        std::make_unique<CTrayIndicator>(instance, dialog.get(), WM_TRAY_CALLBACK, "", "", iconCode, trayTooltip);
+    trayHolder = std::make_unique<std::unique_ptr<CTrayIndicator>>(std::move(holder));
   }
   CTrayIndicator* holder = trayHolder->get();
-  if (holder == nullptr) return;
-  std::snprintf(topLabelText, sizeof topLabelText, "TAV");
-  std::snprintf(bottomLabelText, sizeof bottomLabelText, "OLI");
+  std::snprintf(topLabelText, sizeof topLabelText, TRAY_TOP_LABEL);
+  std::snprintf(bottomLabelText, sizeof bottomLabelText, TRAY_BOTTOM_LABEL);
   holder->SetLabels(topLabelText, bottomLabelText);
   holder->ReplaceIcon(iconCode, trayTooltip);
 }
@@ -132,10 +146,12 @@ int CIndicatorApp::RunMessageLoop() {
     MSG message{};
     GetMessageA(&message, nullptr, 0, 0);  // neither WM_QUIT nor an error ends the loop
     // The dialog manager would swallow WM_APP_QUIT, so it bypasses it.
-    if (message.message != WM_APP_QUIT && IsDialogMessageA(dialog.get(), &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-    if (message.message == WM_APP_QUIT) return -1;
+    if (message.message == WM_APP_QUIT || !IsDialogMessageA(dialog.get(), &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    // Also when a modal loop inside this message dispatched the quit.
+    if (message.message == WM_APP_QUIT || quitReceived) return -1;
   }
 }
 

@@ -14,7 +14,7 @@
 constexpr UINT_PTR TIMER_POLL = 1;
 
 // The tick's state for the whole run.
-extern BOOL firstTick;               // the next tick connects before sampling
+extern BOOL firstTick;                // the next tick connects before sampling
 extern ActivitySample previousTotal;  // the sample of the previous tick
 
 class CIndicatorApp {
@@ -26,7 +26,9 @@ class CIndicatorApp {
   CIndicatorApp(const CIndicatorApp&) = delete;
   CIndicatorApp& operator=(const CIndicatorApp&) = delete;
 
-  // Runs until WM_APP_QUIT has been dispatched; WM_QUIT does not end it.
+  // Runs until WM_APP_QUIT has been dispatched, by this loop or by a modal
+  // loop running inside it (the usage box, the tray menu); WM_QUIT does not
+  // end it.
   int RunMessageLoop();
   // Releases the tray, the WMI services, COM and the dialog.
   void Shutdown();
@@ -45,6 +47,9 @@ class CIndicatorApp {
 
  private:
   void ShowTrayMenu();
+  // Ends the tray menu and every usage box of this thread, so that control
+  // comes back to RunMessageLoop.
+  void EndModalLoops();
 
   HINSTANCE instance;
   unique_hwnd dialog;
@@ -52,6 +57,7 @@ class CIndicatorApp {
   IconCode iconCode = 10;
   IconCode shownIconCode = 0;
   BOOL recreateTray = FALSE;
+  BOOL quitReceived = FALSE;  // WM_APP_QUIT reached the dialog
   char tooltip[128] = {};
   char authorAddress[128] = {};
   // A cell that holds the current holder; none before the first rebuild.

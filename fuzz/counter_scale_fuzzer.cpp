@@ -1,8 +1,9 @@
-// ScaleCounters over any sequence of totals, from the state the process
-// starts with: totals may climb, jump, wrap past 2^32 or fall back to zero.
-// Heights stay 0 or 2 to 15 (one pixel is never shown), any activity shows,
-// the maxima never fall, and every icon code built from the heights decodes
-// to the same heights.
+// ScaleCounters over any sequence of totals and sets of disks, from the
+// state the process starts with: totals may climb, jump, wrap past 2^32 or
+// fall back to zero, disks may come and go. Heights stay 0 or 2 to 15 (one
+// pixel is never shown), any activity shows, the maxima never fall, a poll
+// over another set of disks than the last measures nothing, and every icon
+// code built from the heights decodes to the same heights.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,20 +48,42 @@ void CheckIconCodes(const CounterScale& scale, ActivitySample total, ActivitySam
   Check(symbol == (total == previous ? SYMBOL_IDLE : color));
 }
 
+// The set of disks a byte names: bit i (0 to 6) is the disk "Disk<i>",
+// bit 7 a disk without a name.
+void WalkDisks(CounterScale& scale, std::uint8_t disks) {
+  for (int bit = 0; bit < 8; ++bit) {
+    if ((disks >> bit & 1) == 0) continue;
+    CountInstance(scale);
+    const wchar_t name[] = {L'D', L'i', L's', L'k', static_cast<wchar_t>(L'0' + bit), L'\0'};
+    if (bit < 7) AddInstanceName(scale, name, 5);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CounterScale scale;
   ActivitySample previous = 0;
-  // Each poll is eight bytes: the read total and the write total.
-  for (std::size_t at = 0; at + 8 <= size; at += 8) {
+  std::uint8_t previousDisks = 0;  // before the first poll: none
+  // Each poll is nine bytes: the read total, the write total and the disks.
+  constexpr std::size_t POLL_BYTES = 9;
+  for (std::size_t at = 0; at + POLL_BYTES <= size; at += POLL_BYTES) {
     std::uint32_t totals[2];
     std::memcpy(totals, data + at, sizeof totals);
+    const std::uint8_t disks = data[at + 8];
     const CounterScale before = scale;
+    StartCounterPoll(scale);
+    WalkDisks(scale, disks);
     scale.readTotal = totals[0];
     scale.writeTotal = totals[1];
 
     const ActivitySample sample = ScaleCounters(scale);
+    if (disks != previousDisks) {
+      Check(scale.readDelta == 0 && scale.writeDelta == 0);
+      Check(scale.readHeight == 0 && scale.writeHeight == 0);
+      Check(scale.readMax == before.readMax && scale.writeMax == before.writeMax);
+    }
+    previousDisks = disks;
 
     Check(static_cast<std::uint32_t>(sample) == totals[0] + totals[1]);
     Check(scale.lastSample == totals[0] + totals[1]);
@@ -68,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(scale.readMax >= before.readMax && scale.writeMax >= before.writeMax);
     CheckHeight(scale.readHeight, scale.readDelta, scale.readMax);
     CheckHeight(scale.writeHeight, scale.writeDelta, scale.writeMax);
-    CheckIconCodes(scale, sample, previous, COLOR_RED + static_cast<ColorCode>(at / 8 % 8));
+    CheckIconCodes(scale, sample, previous, COLOR_RED + static_cast<ColorCode>(at / POLL_BYTES % 8));
     previous = sample;
   }
   return 0;

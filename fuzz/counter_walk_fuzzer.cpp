@@ -2,7 +2,8 @@
 // counter source might hand them over: names of any length and content,
 // embedded zeros and odd byte lengths included, texts of any characters.
 // Only 32-bit integers named exactly ReadCount or WriteCount move the
-// totals, and nothing else of the scale changes.
+// totals, only a text named exactly DeviceName changes the signature of the
+// poll's disks, and nothing else of the scale changes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,8 +58,9 @@ bool NameIs(const wchar_t* name, std::size_t nameBytes, const std::wstring& targ
 }
 
 bool SameScaleBut(const CounterScale& a, const CounterScale& b) {
-  // Every field but the two totals of the current poll.
-  return a.prevReadTotal == b.prevReadTotal && a.prevWriteTotal == b.prevWriteTotal && a.readDelta == b.readDelta &&
+  // Every field but the totals and the disks of the current poll.
+  return a.prevInstanceCount == b.prevInstanceCount && a.prevInstanceSignature == b.prevInstanceSignature &&
+         a.prevReadTotal == b.prevReadTotal && a.prevWriteTotal == b.prevWriteTotal && a.readDelta == b.readDelta &&
          a.writeDelta == b.writeDelta && a.readMax == b.readMax && a.writeMax == b.writeMax &&
          a.readHeight == b.readHeight && a.writeHeight == b.writeHeight && a.lastSample == b.lastSample;
 }
@@ -107,6 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(scale.readTotal == before.readTotal + (read ? value : 0u));
     Check(scale.writeTotal == before.writeTotal + (write ? value : 0u));
     Check(SameScaleBut(scale, before));
+    Check(scale.instanceCount == before.instanceCount);
+    const bool names = property.kind == PropertyKind::Text && NameIs(name.get(), property.nameBytes, L"DeviceName");
+    if (!names) Check(scale.instanceSignature == before.instanceSignature);
   }
   return 0;
 }

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "res/program_texts.h"
 #include "res/resource.h"
 
 const std::array<TrayMenuItem, 3> TRAY_MENU_ITEMS{{
-    {ID_HELP, "help"},
-    {ID_MEET_AUTHOR, "meet author"},
-    {ID_END_PROGRAM, "end program"},
+    {ID_HELP, TEXT_HELP},
+    {ID_MEET_AUTHOR, TEXT_MEET_AUTHOR},
+    {ID_END_PROGRAM, TEXT_END_PROGRAM},
 }};
 
 namespace {

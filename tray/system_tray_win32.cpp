@@ -61,10 +61,12 @@ int CSystemTray::Create(HINSTANCE instance, HWND owner, UINT callbackMessage, co
   enabled = LOBYTE(LOWORD(platformGetVersion())) >= 4;
   if (!enabled) return 0;
 
+  // A second Create would otherwise leave the first icon in the tray with no
+  // one to remove it, and lose the first window.
+  RemoveIcon();
   tipLimit = 128;
   moduleInstance = instance;
   RegisterWindowClass(instance);
-  // A second Create would otherwise lose the first window.
   hiddenWindow.reset();
   hiddenWindow.reset(CreateWindowExA(0, TRAY_WINDOW_CLASS, "", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                      CW_USEDEFAULT, nullptr, nullptr, instance, nullptr));
@@ -97,13 +99,18 @@ int CSystemTray::Create(HINSTANCE instance, HWND owner, UINT callbackMessage, co
   savedFlags = iconData.uFlags;
 
   int result = 0;
+  addPending = FALSE;
   if (!hidden || shellV5Features) {
     // The shell refuses while no taskbar runs: try again every pause, but
     // not for longer than ADD_WAIT_LIMIT_MS. If it never takes the icon, the
     // icon counts as not on show, so later changes are only stored.
     const DWORD start = GetTickCount();
-    for (;;) {
-      result = shellNotifyIcon(NIM_ADD, &iconData);
+    for (bool first = true;; first = false) {
+      // A busy shell may have taken the previous add though it reported a
+      // failure: then the icon is there to modify.
+      iconData.uFlags = savedFlags;
+      if (!first) result = shellNotifyIcon(NIM_MODIFY, &iconData);
+      if (result == 0) result = shellNotifyIcon(NIM_ADD, &iconData);
       Sleep(ADD_RETRY_PAUSE_MS);
       if (result != 0 || GetTickCount() - start >= ADD_WAIT_LIMIT_MS) break;
     }
@@ -111,6 +118,7 @@ int CSystemTray::Create(HINSTANCE instance, HWND owner, UINT callbackMessage, co
       removed = FALSE;
       hidden = FALSE;
     } else {
+      addPending = !hiddenIcon;
       hidden = TRUE;
     }
     reAddArmed = FALSE;
@@ -139,13 +147,30 @@ int CSystemTray::SetTipText(const char* text) {
 
 int CSystemTray::RemoveIcon() {
   reAddArmed = FALSE;
-  if (!enabled || removed) return 1;
+  if (!enabled || (removed && !addPending)) return 1;
   iconData.uFlags = 0;
-  if (shellNotifyIcon(NIM_DELETE, &iconData)) {
+  const BOOL deleted = shellNotifyIcon(NIM_DELETE, &iconData);
+  // After an add of unknown outcome the delete either took the icon or
+  // found none: nothing of ours is left in the tray either way.
+  if (deleted || addPending) {
     hidden = TRUE;
     removed = TRUE;
   }
+  addPending = FALSE;
   return removed ? 1 : 0;
+}
+
+int CSystemTray::RetryAdd() {
+  if (!addPending) return removed ? 0 : 1;
+  iconData.uFlags = savedFlags;
+  BOOL result = shellNotifyIcon(NIM_MODIFY, &iconData);
+  if (!result) result = shellNotifyIcon(NIM_ADD, &iconData);
+  if (result) {
+    addPending = FALSE;
+    removed = FALSE;
+    hidden = FALSE;
+  }
+  return result;
 }
 
 void CSystemTray::ReAddIcon() {

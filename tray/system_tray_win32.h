@@ -48,7 +48,8 @@ class CSystemTray {
   // 0 on a platform older than version 4, for a hidden icon on an older
   // shell, and when no shell took it within ADD_WAIT_LIMIT_MS; after that
   // last failure the icon counts as not on show, so that later changes are
-  // only stored.
+  // only stored, until RetryAdd gets it into the notification area. A
+  // second Create first removes the icon of the first.
   int Create(HINSTANCE instance, HWND owner, UINT callbackMessage, const char* tip, HICON icon, UINT id,
              BOOL hidden = FALSE, const char* balloonText = nullptr, const char* balloonTitle = nullptr,
              DWORD balloonFlags = 0, UINT balloonTimeout = 10);
@@ -62,6 +63,14 @@ class CSystemTray {
   // 1 when the icon is (now or already) out of the notification area, or
   // the class is not enabled; 0 when the shell refused.
   int RemoveIcon();
+
+  // One more try at an icon that Create could not get into the notification
+  // area: first a modification, since a busy shell may have taken an add it
+  // reported as failed (a second add would then fail, or show a second
+  // icon), then an add. Nonzero when the icon is in the notification area.
+  int RetryAdd();
+  // The icon is in the notification area.
+  bool InTray() const { return !removed; }
 
   // One add with the flags of Create, no retry; acts only while reAddArmed
   // is set, which only a derived class or an earlier successful re-add does.
@@ -82,12 +91,13 @@ class CSystemTray {
   int StepAnimation();
   int StopAnimation();
 
-  // How long Create waits for a shell that refuses the icon. The taskbar of
-  // a starting session is up within a second or two; longer would only keep
-  // the calling thread's message loop stopped (no tick, no menu, no way to
-  // end the program), and a taskbar that comes later broadcasts
-  // "TaskbarCreated", on which the controller builds its tray anew.
-  static constexpr DWORD ADD_WAIT_LIMIT_MS = 3000;
+  // How long Create waits for a shell that refuses the icon. Longer would
+  // only keep the calling thread's message loop stopped (no tick, no menu,
+  // no way to end the program); a shell that is still busy after it gets
+  // asked again through RetryAdd, and a taskbar that comes later
+  // broadcasts "TaskbarCreated", on which the controller builds its tray
+  // anew.
+  static constexpr DWORD ADD_WAIT_LIMIT_MS = 1000;
   // Pause after every add attempt, the accepted one too.
   static constexpr DWORD ADD_RETRY_PAUSE_MS = 100;
 
@@ -113,6 +123,9 @@ class CSystemTray {
   UINT defaultMenuItem = 0;
   BOOL defaultByPosition = TRUE;
   UINT savedFlags = 0;
+  // Create gave up on a visible icon: RetryAdd may still add it, and an add
+  // the shell reported as failed may have landed, so removal deletes it.
+  BOOL addPending = FALSE;
 
   // The most recently constructed object that still lives: the window
   // procedure serves only this one. A destructor clears it when it names its

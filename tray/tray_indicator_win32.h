@@ -25,8 +25,17 @@ class CTrayIndicator {
   void SetLabels(const char* top, const char* bottom);
 
   // Sets the tooltip, paints a new picture, hands it to the shell and only
-  // then destroys the picture it replaces. Always paints anew.
+  // then destroys the picture it replaces. Always paints anew. While the
+  // shell has not taken the icon yet, this is another try to add it.
   void ReplaceIcon(IconCode iconCode, const char* tooltip);
+
+  // The icon is in the notification area.
+  bool Shown() const { return tray && tray->InTray(); }
+  // Tries again to add an icon the shell has not taken yet, when the last
+  // try is RETRY_INTERVAL_MS ago: a busy shell at logon gets asked every few
+  // seconds also while the picture stays the same.
+  void RetryAddWhenDue();
+  static constexpr DWORD RETRY_INTERVAL_MS = 2000;
 
   int CreateTray(HINSTANCE instance, HWND owner, UINT callbackMessage, const char* tooltip);
 
@@ -39,6 +48,7 @@ class CTrayIndicator {
 
   std::unique_ptr<CActivityIcon> currentIcon;
   std::unique_ptr<CSystemTray> tray;
+  DWORD lastAddTry = 0;      // GetTickCount of the last add
   char topLabel[5] = {};     // at most 4 characters; the last byte stays zero
   char bottomLabel[5] = {};  // at most 3 characters
 };

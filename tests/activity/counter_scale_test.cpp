@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -44,6 +46,55 @@ TEST_F(ScaleCountersTest, FollowsDeltasAgainstNeverDecayingMaxima) {
   ExpectPoll(1016, 504, {5, 4, 10, 4, 7, 15, 1520});
   ExpectPoll(1016, 504, {0, 0, 10, 4, 0, 0, 1520});
   ExpectPoll(1026, 512, {10, 8, 10, 8, 15, 15, 1538});
+}
+
+// Totals as a poll over named disks builds them: StartCounterPoll, then each
+// disk counted and named.
+class InstanceSetTest : public ScaleCountersTest {
+ protected:
+  ActivitySample PollDisks(std::uint32_t read, std::uint32_t write, std::initializer_list<const wchar_t*> disks) {
+    StartCounterPoll(scale);
+    for (const wchar_t* name : disks) {
+      CountInstance(scale);
+      if (name != nullptr) AddInstanceName(scale, name, std::wcslen(name));
+    }
+    return Poll(read, write);
+  }
+};
+
+TEST_F(InstanceSetTest, ADiskMissingForOnePollMeasuresNothingAndKeepsTheScale) {
+  const std::uint32_t steady = 100;
+  PollDisks(1000000, 0, {L"Disk0", L"Disk1"});
+  PollDisks(1000100, 0, {L"Disk0", L"Disk1"});
+  EXPECT_EQ(scale.readHeight, 15u);
+  PollDisks(1000200, 0, {L"Disk1", L"Disk0"});  // another order is the same set
+  EXPECT_EQ(scale.readDelta, steady);
+  PollDisks(600200, 0, {L"Disk0"});  // Disk1 missing: no activity, no reset to the scale
+  EXPECT_EQ(scale.readDelta, 0u);
+  EXPECT_EQ(scale.readHeight, 0u);
+  PollDisks(1000300, 0, {L"Disk0", L"Disk1"});  // back: its whole count is not one tick's work
+  EXPECT_EQ(scale.readDelta, 0u);
+  EXPECT_EQ(scale.readMax, steady);
+  PollDisks(1000400, 0, {L"Disk0", L"Disk1"});
+  EXPECT_EQ(scale.readDelta, steady);
+  EXPECT_EQ(scale.readMax, steady) << "the maximum must not be pinned by the returning disk";
+  EXPECT_EQ(scale.readHeight, 15u);
+  EXPECT_EQ(scale.lastSample, 1000400u);
+}
+
+TEST_F(InstanceSetTest, ADiskSwappedForAnotherOrANamelessOneGoneIsAnotherSet) {
+  PollDisks(500, 500, {L"sda", L"sdb", nullptr});
+  PollDisks(600, 600, {L"sda", L"sdb", nullptr});
+  EXPECT_EQ(scale.readHeight, 15u);
+  PollDisks(700, 700, {L"sda", L"sdc", nullptr});  // as many disks, one of them new
+  EXPECT_EQ(scale.readDelta, 0u);
+  EXPECT_EQ(scale.writeHeight, 0u);
+  PollDisks(750, 750, {L"sda", L"sdc"});  // the nameless one went
+  EXPECT_EQ(scale.writeDelta, 0u);
+  PollDisks(800, 760, {L"sda", L"sdc"});
+  EXPECT_EQ(scale.readDelta, 50u);
+  EXPECT_EQ(scale.writeDelta, 10u);
+  EXPECT_EQ(scale.readMax, 100u);
 }
 
 TEST_F(ScaleCountersTest, HeightIsNeverOneAndNeverAboveFifteen) {

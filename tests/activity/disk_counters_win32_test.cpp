@@ -6,6 +6,7 @@
 #include <array>
 
 #include "activity/counter_scale.h"
+#include "activity/wmi_connection_win32.h"
 #include "tests/activity/wmi_fakes_win32.h"
 
 namespace {
@@ -197,6 +198,69 @@ TEST_F(DiskPollTest, LaterPollsScaleTheChange) {
   EXPECT_EQ(Poll(output), 1650);
   EXPECT_EQ(Fields(counterScale),
             (std::array<std::uint32_t, 11>{1100, 550, 1100, 550, 100, 50, 100, 50, 15, 15, 1650}));
+}
+
+// Each poll enumerates the disks anew; the set may change between polls.
+TEST_F(DiskPollTest, AnInstanceMissingForOnePollMeasuresNothingAndKeepsTheScale) {
+  FakeClassObject disk0, disk1, disk2, data0, data1, data2;
+  data0.WithText(L"DeviceName", L"\\Device\\Harddisk0").WithInteger(L"ReadCount", 0).WithInteger(L"WriteCount", 0);
+  data1.WithText(L"DeviceName", L"\\Device\\Harddisk1").WithInteger(L"ReadCount", 400000).WithInteger(L"WriteCount", 9);
+  data2.WithText(L"DeviceName", L"\\Device\\Harddisk2").WithInteger(L"ReadCount", 0).WithInteger(L"WriteCount", 0);
+  Embed(disk0, data0);
+  Embed(disk1, data1);
+  Embed(disk2, data2);
+
+  struct Tick {
+    LONG disk0Reads;
+    std::vector<FakeClassObject*> disks;
+    std::uint32_t readDelta, readHeight;
+  };
+  const Tick ticks[] = {
+      {600000, {&disk0, &disk1}, 0, 0},    {600100, {&disk0, &disk1}, 100, 15},
+      {600200, {&disk0, &disk1}, 100, 15}, {600300, {&disk0}, 0, 0},          // Harddisk1 missing from this poll
+      {600400, {&disk0, &disk1}, 0, 0},                                       // and back
+      {600500, {&disk0, &disk1}, 100, 15}, {600600, {&disk0, &disk2}, 0, 0},  // as many disks, another one of them
+      {600650, {&disk0, &disk2}, 50, 7},
+  };
+  std::string output;
+  for (const Tick& tick : ticks) {
+    SCOPED_TRACE(testing::Message() << "disk 0 reads " << tick.disk0Reads);
+    data0.properties[1].value.lVal = tick.disk0Reads;
+    FakeInstanceEnum enumeration;
+    enumeration.instances.assign(tick.disks.begin(), tick.disks.end());
+    services.instanceEnum = &enumeration;
+    Poll(output);
+    EXPECT_EQ(counterScale.readDelta, tick.readDelta);
+    EXPECT_EQ(counterScale.readHeight, tick.readHeight);
+    EXPECT_EQ(counterScale.readMax, tick.readDelta == 0 && tick.disk0Reads == 600000 ? 0u : 100u);
+    EXPECT_EQ(counterScale.writeHeight, 0u);
+  }
+  // A PerfData that cannot be read takes its disk out of the set too.
+  FakeInstanceEnum enumeration;
+  disk1.getResult = static_cast<HRESULT>(WBEM_E_NOT_FOUND);
+  enumeration.instances = {&disk0, &disk1};
+  services.instanceEnum = &enumeration;
+  data0.properties[1].value.lVal = 600700;
+  Poll(output);
+  EXPECT_EQ(counterScale.readDelta, 0u);
+  EXPECT_EQ(counterScale.readMax, 100u);
+}
+
+BSTR WINAPI RefuseAllocation(const OLECHAR*) {
+  return nullptr;
+}
+
+TEST_F(DiskPollTest, WithoutMemoryThePollReturnsTheLastSampleAndChangesNothing) {
+  counterScale = MidRunScale();
+  const WmiConnectCalls saved = wmiConnectCalls;
+  wmiConnectCalls.sysAllocString = RefuseAllocation;
+  std::string output;
+  const ActivitySample sample = Poll(output);
+  wmiConnectCalls = saved;
+  EXPECT_EQ(sample, 2200) << "any other value shows as activity in the symbol and char styles";
+  EXPECT_EQ(output, "Out of memory\n");
+  EXPECT_EQ(Fields(counterScale), Fields(MidRunScale()));
+  EXPECT_TRUE(services.enumClasses.empty());
 }
 
 TEST_F(DiskPollTest, NoInstancesIsACompletedPollWithZeroTotals) {

@@ -251,6 +251,39 @@ TEST_F(DiskStatsFiles, TicksScaleTheChangesIntoBarHeights) {
   EXPECT_EQ(counterScale.writeHeight, 15u);
 }
 
+TEST_F(DiskStatsFiles, ADiskThatLeavesOrJoinsMeasuresNothingOnThatTick) {
+  AddBlockDevice("sda", true);
+  AddBlockDevice("sdb", true);
+  const auto both = [](unsigned sda, unsigned sdb) { return StatsLine("sda", sda, 0) + StatsLine("sdb", sdb, 0); };
+  WriteStats(both(1000000, 5000));
+  CDiskStatsSource source(statsPath, blockRoot.c_str());
+  ConnectAndPoll(source, nullptr);
+  WriteStats(both(1000100, 5000));
+  PollDiskCounters(source, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 15u);
+  WriteStats(StatsLine("sda", 1000150, 0));  // sdb gone for exactly one tick
+  PollDiskCounters(source, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 0u);
+  WriteStats(both(1000200, 5000));  // and back, with its lifetime count
+  PollDiskCounters(source, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 0u);
+  WriteStats(both(1000300, 5000));
+  PollDiskCounters(source, nullptr);
+  EXPECT_EQ(counterScale.readDelta, 100u);
+  EXPECT_EQ(counterScale.readMax, 100u);
+  EXPECT_EQ(counterScale.readHeight, 15u);
+
+  // A disk plugged in mid-run: its counts since it appeared are no tick's work.
+  AddBlockDevice("sdc", true);
+  WriteStats(both(1000350, 5000) + StatsLine("sdc", 800000, 0));
+  PollDiskCounters(source, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 0u);
+  WriteStats(both(1000400, 5000) + StatsLine("sdc", 800050, 0));
+  PollDiskCounters(source, nullptr);
+  EXPECT_EQ(counterScale.readDelta, 100u);
+  EXPECT_EQ(counterScale.readMax, 100u);
+}
+
 TEST_F(DiskStatsFiles, AMissingFileIsAFailedConnectionThatKeepsTheIconIdle) {
   CDiskStatsSource source(root + "/absent", blockRoot.c_str());
   EXPECT_EQ(ConnectAndPoll(source, out, out), 0);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
+#include "app/activity_tick.h"
+
 namespace {
 
 DisplaySettings Settings(const char* arguments) {
@@ -54,3 +58,43 @@ TEST(MakeIconCode, NoStyleKeepsTheCurrentCode) {
 }
 
 }  // namespace
+
+// The tick around the decision, with counted stand-ins for the counter
+// source and the tray.
+TEST(ActivityTick, ConnectsOnceAndRebuildsUntilARebuildSucceeds) {
+  const DisplaySettings blue = Settings("-s -b");
+  bool firstTick = true;
+  ActivitySample previousTotal = 0;
+  IconCode iconCode = 18, shownIconCode = 0;
+  char tooltip[128] = "stale";
+  const TickState<bool> state{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip};
+  int connections = 0, polls = 0, rebuilds = 0;
+  ActivitySample total = 500;
+  bool rebuildThrows = true;
+  const auto tick = [&] {
+    RunActivityTick(
+        blue, state, [&] { return ++connections, total; }, [&] { return ++polls, total; },
+        [&] {
+          ++rebuilds;
+          if (rebuildThrows) throw std::bad_alloc();
+        });
+  };
+
+  EXPECT_THROW(tick(), std::bad_alloc);  // the tray could not be built
+  EXPECT_EQ(iconCode, 13);
+  EXPECT_EQ(shownIconCode, 0) << "nothing was shown";
+  EXPECT_STREQ(tooltip, "Tavoli by Norvath");
+  rebuildThrows = false;
+  tick();  // idle now, and nothing was shown yet
+  EXPECT_EQ(connections, 1) << "a run connects once only";
+  EXPECT_EQ(polls, 1);
+  EXPECT_EQ(rebuilds, 2);
+  EXPECT_EQ(iconCode, 10);
+  EXPECT_EQ(shownIconCode, 10);
+  tick();  // unchanged: no rebuild
+  EXPECT_EQ(rebuilds, 2);
+  total = 501;
+  tick();
+  EXPECT_EQ(rebuilds, 3);
+  EXPECT_EQ(previousTotal, 501);
+}

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "activity/wmi_connection_win32.h"
@@ -15,7 +16,9 @@
 
 namespace {
 
-UINT TaskbarCreated() { return RegisterWindowMessageA("TaskbarCreated"); }
+UINT TaskbarCreated() {
+  return RegisterWindowMessageA("TaskbarCreated");
+}
 
 INT_PTR Deliver(const CIndicatorApp& app, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
   return CIndicatorApp::DialogProc(app.Dialog(), message, wParam, lParam);
@@ -86,8 +89,8 @@ TEST_F(IndicatorAppTest, CommandsWithOtherNotificationCodesAreIgnored) {
 
 TEST_F(IndicatorAppTest, TrayCallbackIsAnsweredWithOneForEveryMouseMessage) {
   CIndicatorApp app(GetModuleHandleA(nullptr));
-  for (const UINT mouse : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_RBUTTONDBLCLK,
-                           WM_MOUSEMOVE, WM_MBUTTONDOWN}) {
+  for (const UINT mouse :
+       {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_MOUSEMOVE, WM_MBUTTONDOWN}) {
     EXPECT_EQ(Deliver(app, WM_TRAY_CALLBACK, 0, mouse), 1) << "mouse message " << mouse;
   }
   EXPECT_EQ(shell.Count(), 0);
@@ -153,6 +156,43 @@ TEST_F(IndicatorAppTest, TheFirstTickConnectsOnceAndBuildsTheTray) {
   EXPECT_EQ(IconPixel(shell.calls[2].data.hIcon, 3, 3), 0x4C4C4Cu) << "the idle symbol is dark grey";
 }
 
+TEST_F(IndicatorAppTest, ATrayThatCouldNotBeBuiltIsBuiltOnTheNextTickWithoutASecondConnection) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  shell.throwOnAdds = 1;
+  StdoutCapture capture;
+  EXPECT_EQ(Deliver(app, WM_TIMER, TIMER_POLL), 0);  // the dialog procedure catches the failure
+  EXPECT_EQ(app.TrayHolder(), nullptr);
+  Deliver(app, WM_TIMER, TIMER_POLL);
+  const std::string output = capture.Take();
+  EXPECT_EQ(output.find("Connecting to"), output.rfind("Connecting to")) << output;
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  EXPECT_EQ(shell.Count(NIM_ADD), 1);  // the add that threw is not recorded
+  EXPECT_EQ(shell.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(app.ShownIconCode(), 10);
+}
+
+// The shell is busy at logon: the icon comes as soon as it takes it, with
+// no change of the picture needed.
+TEST_F(IndicatorAppTest, ABusyShellGetsTheIconOnALaterTick) {
+  CIndicatorApp app(GetModuleHandleA(nullptr));
+  shell.refuseEveryAdd = true;
+  StdoutCapture capture;
+  Deliver(app, WM_TIMER, TIMER_POLL);
+  ASSERT_NE(app.TrayHolder(), nullptr);
+  EXPECT_FALSE(app.TrayHolder()->Shown());
+  shell.refuseEveryAdd = false;
+  const DWORD ready = GetTickCount();
+  while (!app.TrayHolder()->Shown() && GetTickCount() - ready < 2 * CTrayIndicator::RETRY_INTERVAL_MS) {
+    Deliver(app, WM_TIMER, TIMER_POLL);  // idle ticks: the code stays 10
+    Sleep(100);
+  }
+  EXPECT_TRUE(app.TrayHolder()->Shown());
+  EXPECT_EQ(shell.Present(), 1);
+  EXPECT_EQ(app.ShownIconCode(), 10);
+  app.Shutdown();
+  EXPECT_EQ(shell.Present(), 0);
+}
+
 TEST_F(IndicatorAppTest, ATimerWithAnotherIdTakesNoSample) {
   CIndicatorApp app(GetModuleHandleA(nullptr));
   previousTotal = 12345;
@@ -208,9 +248,18 @@ TEST_F(IndicatorAppTest, ShellRestartBeforeTheFirstTickBuildsTheTrayWithCode18) 
 struct EndProgramLater {
   static inline HWND dialog = nullptr;
   static inline bool chosen = false;
+  static inline DWORD chosenAt = 0;
+  // When set, waits until such a window shows.
+  static inline const char* openWindowClass = nullptr;
+  static inline const char* openWindowCaption = nullptr;
   static void CALLBACK Choose(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (openWindowClass != nullptr) {
+      const HWND open = FindWindowA(openWindowClass, openWindowCaption);
+      if (open == nullptr || !IsWindowVisible(open)) return;
+    }
     KillTimer(nullptr, timer);
     chosen = true;
+    chosenAt = GetTickCount();
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(ID_END_PROGRAM, 0), 0);
   }
 };
@@ -227,6 +276,42 @@ TEST_F(IndicatorAppTest, TheMessageLoopIgnoresWmQuitAndEndsOnTheQuitMessage) {
   MSG left{};
   EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE))
       << "message " << left.message << " left behind: WM_QUIT should have been fetched and ignored";
+}
+
+// "end program" chosen while a modal loop runs inside the message loop:
+// the usage box, or the tray menu (opened by "end program" from outside,
+// as the end helper does).
+TEST_F(IndicatorAppTest, EndProgramDuringTheUsageBoxOrTheMenuEndsThemAndTheLoop) {
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    const char* windowClass;
+    const char* caption;
+  } openers[] = {
+      {WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0, "#32770", "Usage"},
+      {WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN, "#32768", nullptr},
+  };
+  for (const auto& opener : openers) {
+    SCOPED_TRACE(testing::Message() << "opened by message " << opener.message);
+    CIndicatorApp app(GetModuleHandleA(nullptr));
+    KillTimer(app.Dialog(), TIMER_POLL);
+    EndProgramLater::dialog = app.Dialog();
+    EndProgramLater::chosen = false;
+    EndProgramLater::openWindowClass = opener.windowClass;
+    EndProgramLater::openWindowCaption = opener.caption;
+    PostMessageA(app.Dialog(), opener.message, opener.wParam, opener.lParam);
+    SetTimer(nullptr, 0, 100, &EndProgramLater::Choose);
+    EXPECT_EQ(app.RunMessageLoop(), -1);
+    ASSERT_TRUE(EndProgramLater::chosen);
+    // Promptly; a visible window on a plain X server without a window
+    // manager takes Wine up to 2 s to take down (the desktop test checks
+    // the second).
+    EXPECT_LT(GetTickCount() - EndProgramLater::chosenAt, 3000u);
+    EXPECT_EQ(FindWindowA("#32770", "Usage"), nullptr) << "the usage box stayed open";
+    EXPECT_EQ(FindWindowA("#32768", nullptr), nullptr) << "the menu stayed open";
+  }
+  EndProgramLater::openWindowClass = nullptr;
 }
 
 TEST_F(IndicatorAppTest, ShutdownRemovesTheIconAndDestroysTheDialog) {

@@ -28,8 +28,8 @@ ITEM = "org.kde.StatusNotifierItem"
 MENU = "com.canonical.dbusmenu"
 ID_END_PROGRAM, ID_HELP, ID_MEET_AUTHOR = 5020, 5030, 5050
 USAGE = ("Usage:\n\n-a bar icon\n-c char icon\n-s symbol icon\n\n-w white\n-k black\n-y yellow\n-g green\n"
-         "-t turquois\n-b blue\n-r red\n-v violet\n\n-f fast blink\n\nexample(default):\ngleamo.exe -a -b\n"
-         " = blue bar icon")
+         "-t turquois\n-b blue\n-r red\n-v violet\n\n-f fast blink\n\nexample(default):\ngleamo -a -b\n"
+         " = blue bar icon")  # the usage as the Linux edition spells it, in the menu's "help" and --help
 NO_WATCHER = "no StatusNotifierWatcher on the session bus"
 
 
@@ -294,7 +294,9 @@ class MenuTest(TrayTest):
         app.click(ID_HELP)
         note = notifications.wait_for(lambda r: r.get("call") == "Notify")
         self.assertIsNotNone(note)
-        self.assertEqual((note["app_name"], note["summary"], note["body"]), ("gleamo", "Usage", USAGE))
+        self.assertEqual((note["app_name"], note["summary"]), ("gleamo", "Usage"))
+        self.assertTrue(note["body"].startswith(USAGE + "\n"), note["body"])
+        self.assertIn("--verbose", note["body"])
         self.assertNotIn(USAGE, app.stdout())
 
     def test_help_without_notification_service_prints_the_usage(self):
@@ -373,7 +375,7 @@ class CommandLineTest(TrayTest):
         for word in ("--help", "-h"):
             run = subprocess.run([ARGS.gleamo, word], capture_output=True, text=True, timeout=5)
             self.assertEqual((run.returncode, run.stderr), (0, ""), word)
-            self.assertTrue(run.stdout.startswith(USAGE.replace("gleamo.exe -a -b", "gleamo -a -b") + "\n"),
+            self.assertTrue(run.stdout.startswith(USAGE + "\n"),
                             run.stdout)
             self.assertIn("~/.config/autostart", run.stdout)
         run = subprocess.run([ARGS.gleamo, "-c", "--version"], capture_output=True, text=True, timeout=5)

@@ -36,6 +36,27 @@ TEST(CTrayIndicator, ConstructionPaintsFirstAndAddsOnceWithTheTooltip) {
   EXPECT_EQ(IconPixel(add.data.hIcon, 3, 3), 0x0000FFu) << "code 13 is the blue symbol";
 }
 
+// A shell busy at logon refuses the icon for longer than the holder's
+// construction waits; the next new picture gets it in.
+TEST(CTrayIndicator, ABusyShellGetsTheIconWithTheNextPicture) {
+  FakeShell shell;
+  shell.refuseEveryAdd = true;
+  const unique_hwnd owner = MakeOwner();
+  {
+    CTrayIndicator holder(GetModuleHandleA(nullptr), owner.get(), CALLBACK_MESSAGE, "", "", 13, "tip");
+    EXPECT_FALSE(holder.Shown());
+    shell.refuseEveryAdd = false;
+    holder.ReplaceIcon(11, "tip");
+    EXPECT_TRUE(holder.Shown());
+    ASSERT_EQ(shell.Present(), 1);
+    EXPECT_EQ(shell.calls.back().message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(shell.calls.back().data.hIcon, holder.CurrentIcon()->GetIcon());
+    holder.ReplaceIcon(12, "tip");
+    EXPECT_EQ(shell.calls.back().message, static_cast<DWORD>(NIM_MODIFY)) << "once in, it is modified as usual";
+  }
+  EXPECT_EQ(shell.Present(), 0);
+}
+
 TEST(CTrayIndicator, ReplaceIconAlwaysPaintsAnewAndChangesTipThenPicture) {
   for (const bool refused : {false, true}) {
     SCOPED_TRACE(refused ? "shell refuses the changes" : "shell accepts the changes");
