@@ -257,7 +257,7 @@ TEST_F(DiskStatsFiles, ADiskThatLeavesOrJoinsMeasuresNothingOnThatTick) {
   const auto both = [](unsigned sda, unsigned sdb) { return StatsLine("sda", sda, 0) + StatsLine("sdb", sdb, 0); };
   WriteStats(both(1000000, 5000));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
-  ConnectAndPoll(source, nullptr);
+  ConnectAndPoll(source, nullptr, nullptr);
   WriteStats(both(1000100, 5000));
   PollDiskCounters(source, nullptr);
   EXPECT_EQ(counterScale.readHeight, 15u);
