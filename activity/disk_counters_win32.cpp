@@ -76,10 +76,9 @@ ActivitySample PollDiskCounters(IWbemServices* services) {
 void SumPerfDataCounters(IWbemClassObject* perfData) {
   if (perfData->BeginEnumeration(WBEM_FLAG_LOCAL_ONLY) == 0) {
     for (;;) {
-      BSTR rawName = nullptr;
+      unique_bstr name;
       ScopedVariant value;
-      if (perfData->Next(0, &rawName, &value.value, nullptr, nullptr) != 0) break;  // end of data, or a failure
-      unique_bstr name{rawName};
+      if (perfData->Next(0, name.put(), &value.value, nullptr, nullptr) != 0) break;  // end of data, or a failure
       const VARIANT& v = value.value;
       const PropertyKind kind = KindOf(v);
       const CounterProperty property{

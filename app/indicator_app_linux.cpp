@@ -200,7 +200,7 @@ void CIndicatorApp::UseStatusNotifier() {
 }
 
 bool CIndicatorApp::WatcherPresent() {
-  unique_handle<sd_bus_message*, call_release<&sd_bus_message_unref>> reply;
+  unique_bus_message reply;
   int owned = 0;
   if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                          "NameHasOwner", nullptr, reply.put(), "s", SNI_WATCHER_NAME) < 0 ||

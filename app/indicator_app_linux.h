@@ -13,15 +13,11 @@
 #include "activity/disk_stats_linux.h"
 #include "app/display_settings.h"
 #include "common/gleamo_types.h"
-#include "common/unique_handle.h"
+#include "common/systemd_handles_linux.h"
 #include "res/program_texts.h"
 #include "tray/status_notifier_linux.h"
 #include "tray/tray_icon_linux.h"
 #include "tray/xembed_tray_linux.h"
-
-using unique_sd_event = unique_handle<sd_event*, call_release<&sd_event_unref>>;
-using unique_sd_event_source = unique_handle<sd_event_source*, call_release<&sd_event_source_disable_unref>>;
-using unique_sd_bus = unique_handle<sd_bus*, call_release<&sd_bus_flush_close_unref>>;
 
 // The argument words as one string, joined by single blanks, the way the
 // Windows entry receives its command line.

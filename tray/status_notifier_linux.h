@@ -11,12 +11,9 @@
 #include <string>
 
 #include "common/gleamo_types.h"
-#include "common/unique_handle.h"
+#include "common/systemd_handles_linux.h"
 #include "tray/icon_pixmap_linux.h"
 #include "tray/tray_icon_linux.h"
-
-using unique_bus_slot = unique_handle<sd_bus_slot*, call_release<&sd_bus_slot_unref>>;
-using unique_bus_message = unique_handle<sd_bus_message*, call_release<&sd_bus_message_unref>>;
 
 constexpr char SNI_WATCHER_NAME[] = "org.kde.StatusNotifierWatcher";
 constexpr char SNI_ITEM_PATH[] = "/StatusNotifierItem";

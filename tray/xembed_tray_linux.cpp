@@ -123,14 +123,12 @@ CXEmbedTray::~CXEmbedTray() {
 
 bool CXEmbedTray::Listen(sd_event* event) {
   loop = event;
-  sd_event_source* source = nullptr;
   const int fd = xcb_get_file_descriptor(connection.get());
-  if (sd_event_add_io(event, &source, fd, EPOLLIN, &OnReadable, this) < 0) return false;
-  readable.reset(source);
+  if (sd_event_add_io(event, readable.put(), fd, EPOLLIN, &OnReadable, this) < 0) return false;
   // Replies read while waiting for another can bring events along, which
   // then wait in XCB's queue, not on the socket: look there before every
   // sleep, and send what the handlers asked for.
-  sd_event_source_set_prepare(source, &OnPrepare);
+  sd_event_source_set_prepare(readable.get(), &OnPrepare);
   return true;
 }
 

@@ -12,12 +12,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/systemd_handles_linux.h"
 #include "common/unique_handle.h"
 #include "tray/icon_raster.h"
 #include "tray/tray_icon_linux.h"
 
 using unique_xcb_connection = unique_handle<xcb_connection_t*, call_release<&xcb_disconnect>>;
-using unique_sd_event_source = unique_handle<sd_event_source*, call_release<&sd_event_source_disable_unref>>;
 
 // How a visual's pixels hold red, green, blue and alpha.
 struct PixelFormat {

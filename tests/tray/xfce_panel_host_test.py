@@ -22,6 +22,8 @@ import unittest
 
 import dbus
 
+from status_notifier_dbus_test import wait_until
+
 ARGS = None
 WIDTH, HEIGHT = 480, 160
 PANEL_SIZE = 30
@@ -49,15 +51,6 @@ PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
   </property>
 </channel>
 """ % PANEL_SIZE
-
-
-def wait_until(condition, timeout=10.0, step=0.1):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(step)
 
 
 def children_of(pid):
@@ -228,13 +221,13 @@ class XfcePanelTest(unittest.TestCase):
     def start_panel(self):
         panel = self.start(["xfce4-panel", "--disable-wm-check"], stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
-        if not wait_until(lambda: self.bus.name_has_owner(WATCHER)):
+        if not wait_until(lambda: self.bus.name_has_owner(WATCHER), timeout=10):
             self.fail("the panel's status tray never took " + WATCHER)
         return panel
 
     def end_panel(self, panel):
         self.end_with_children(panel)
-        self.assertTrue(wait_until(lambda: not self.bus.name_has_owner(WATCHER)))
+        self.assertTrue(wait_until(lambda: not self.bus.name_has_owner(WATCHER), timeout=10))
 
     def start_gleamo(self, options):
         stats = os.path.join(self.dir, "diskstats")
