@@ -238,10 +238,10 @@ void CIndicatorApp::ShowUsage() {
     PrintUsage();
     return;
   }
-  const int result =
-      sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                               "org.freedesktop.Notifications", "Notify", &OnNotifyReply, this, "susssasa{sv}i",
-                               "gleamo", 0u, "", "Usage", LinuxUsageText().c_str(), 0, 0, -1);
+  const int result = sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications",
+                                              "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                              "Notify", &OnNotifyReply, this, "susssasa{sv}i", "gleamo", 0u, "",
+                                              "Usage", LinuxUsageText().c_str(), 0, 0, -1);
   if (result < 0) {
     PrintUsage();
   }
