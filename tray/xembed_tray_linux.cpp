@@ -28,7 +28,7 @@ constexpr int MENU_ITEM_COUNT = static_cast<int>(TRAY_MENU_ITEMS.size());
 constexpr std::uint32_t KEYSYM_RETURN = 0xff0d, KEYSYM_ESCAPE = 0xff1b, KEYSYM_UP = 0xff52, KEYSYM_DOWN = 0xff54,
                         KEYSYM_KP_ENTER = 0xff8d, KEYSYM_KP_UP = 0xff97, KEYSYM_KP_DOWN = 0xff99;
 
-// Replies are malloc'd by XCB and freed by their reader.
+// Replies and events are malloc'd by XCB and freed by their reader.
 template <typename T>
 using unique_reply = std::unique_ptr<T, decltype(&std::free)>;
 template <typename T>
@@ -134,20 +134,14 @@ bool CXEmbedTray::Listen(sd_event* event) {
 
 int CXEmbedTray::OnPrepare(sd_event_source* /*source*/, void* self) {
   auto* tray = static_cast<CXEmbedTray*>(self);
-  while (xcb_generic_event_t* event = xcb_poll_for_queued_event(tray->connection.get())) {
-    tray->Dispatch(event);
-    std::free(event);
-  }
+  while (auto event = Reply(xcb_poll_for_queued_event(tray->connection.get()))) tray->Dispatch(event.get());
   xcb_flush(tray->connection.get());
   return 0;
 }
 
 int CXEmbedTray::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32_t /*events*/, void* self) {
   auto* tray = static_cast<CXEmbedTray*>(self);
-  while (xcb_generic_event_t* event = xcb_poll_for_event(tray->connection.get())) {
-    tray->Dispatch(event);
-    std::free(event);
-  }
+  while (auto event = Reply(xcb_poll_for_event(tray->connection.get()))) tray->Dispatch(event.get());
   if (xcb_connection_has_error(tray->connection.get())) {
     // The X server went away, and the session with it.
     std::fprintf(stderr, "gleamo: lost the connection to the X display\n");
