@@ -10,7 +10,8 @@
 // four discard fields (15), 5.5 two flush fields (17).
 constexpr int DISK_STATS_MIN_FIELDS = 11;
 constexpr int DISK_STATS_MAX_FIELDS = 17;
-constexpr std::size_t DISK_NAME_MAX = 31;  // the kernel's DISK_NAME_LEN less its terminator
+constexpr std::size_t DISK_NAME_MAX = 31;    // the kernel's DISK_NAME_LEN less its terminator
+constexpr std::uint64_t SECTOR_BYTES = 512;  // diskstats counts 512-byte sectors whatever the disk's own size
 
 struct DiskStatsLine {
   unsigned major = 0;

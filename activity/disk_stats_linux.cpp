@@ -29,7 +29,6 @@ constexpr FieldProperty FIELD_PROPERTIES[DISK_STATS_MAX_FIELDS] = {
     {L"DiscardsMerged", FieldUse::Count}, {L"BytesDiscarded", FieldUse::Bytes},  {L"DiscardTime", FieldUse::Number},
     {L"FlushCount", FieldUse::Count},     {L"FlushTime", FieldUse::Number},
 };
-constexpr std::uint64_t SECTOR_BYTES = 512;  // diskstats counts 512-byte sectors whatever the disk's own size
 
 // Decimal digits of a 64-bit value into a wide buffer of at least 21 characters.
 const wchar_t* FormatDecimal(std::uint64_t value, wchar_t* buffer, std::size_t size) {

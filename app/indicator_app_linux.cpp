@@ -57,14 +57,18 @@ CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskSt
       diagnostics(verbose ? DiagnosticStream(stdout) : nullptr) {}
 
 CIndicatorApp::~CIndicatorApp() {
+  RemoveTray();
+  timer.reset();
+  bus.reset();  // flushes what is still queued
+}
+
+void CIndicatorApp::RemoveTray() {
   pendingNotify.reset();
   pendingOpenUri.reset();
   watcherMatch.reset();
-  xembedTray = nullptr;
-  tray.reset();  // gives up the name, or the X tray drops the window: the icon goes
-  display.reset();
-  timer.reset();
-  bus.reset();  // flushes what is still queued
+  tray = nullptr;
+  statusNotifier.reset();  // gives up the name: the watcher drops the item
+  xembed.reset();          // closes the X connection: the X tray drops the window
 }
 
 int CIndicatorApp::Run() {
@@ -77,8 +81,8 @@ int CIndicatorApp::Run() {
   // StatusNotifierItems need the session bus, XEmbed trays the X display:
   // either one is enough to show the icon.
   const int busResult = sd_bus_open_user(bus.put());
-  display = CXEmbedTray::Connect(event.get(), [this](int commandId) { OnCommand(commandId); });
-  if (busResult < 0 && !display) {
+  xembed = CXEmbedTray::Connect(event.get(), [this](int commandId) { OnCommand(commandId); });
+  if (busResult < 0 && !xembed) {
     std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
                  std::strerror(-busResult));
     return 1;
@@ -119,12 +123,7 @@ int CIndicatorApp::Run() {
   sd_event_loop(event.get());
 
   if (diagnostics != nullptr) std::fflush(diagnostics);
-  pendingNotify.reset();
-  pendingOpenUri.reset();
-  watcherMatch.reset();
-  xembedTray = nullptr;
-  tray.reset();
-  display.reset();
+  RemoveTray();
   if (bus) sd_bus_flush(bus.get());
   return 0;
 }
@@ -161,11 +160,11 @@ void CIndicatorApp::RebuildTray() {
 
 void CIndicatorApp::ChooseTray() {
   const bool watcher = bus && WatcherPresent();
-  if (!display || watcher) {
+  if (!xembed || watcher) {
     UseStatusNotifier();
     return;
   }
-  const bool xTray = display->TrayPresent();
+  const bool xTray = xembed->TrayPresent();
   if (!xTray) {
     if (bus) {
       std::fprintf(stderr,
@@ -175,25 +174,24 @@ void CIndicatorApp::ChooseTray() {
       std::fprintf(stderr, "gleamo: no system tray on the X display; the icon appears when one starts\n");
     }
   }
-  xembedTray = display.get();
-  tray = std::move(display);
-  tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
-  tray->ReplaceIcon(iconCode, tooltip);
-  tray->Add();
+  ShowThrough(*xembed);
   // A StatusNotifierWatcher that starts while no X tray holds the icon
   // takes it over.
   if (bus) {
-    sd_bus_match_signal(bus.get(), watcherMatch.put(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                        "org.freedesktop.DBus", "NameOwnerChanged", &OnWatcherOwnerChanged, this);
+    MatchNameOwnerChanges(bus.get(), watcherMatch.put(), &OnWatcherOwnerChanged, this);
   }
 }
 
 void CIndicatorApp::UseStatusNotifier() {
   watcherMatch.reset();
-  xembedTray = nullptr;
-  tray.reset();
-  display.reset();
-  tray = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
+  tray = nullptr;
+  xembed.reset();
+  statusNotifier = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
+  ShowThrough(*statusNotifier);
+}
+
+void CIndicatorApp::ShowThrough(CTrayIcon& chosen) {
+  tray = &chosen;
   tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
   tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
   tray->Add();
@@ -212,12 +210,8 @@ bool CIndicatorApp::WatcherPresent() {
 
 int CIndicatorApp::OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* /*error*/) {
   auto* app = static_cast<CIndicatorApp*>(self);
-  const char* name = nullptr;
-  const char* oldOwner = nullptr;
-  const char* newOwner = nullptr;
-  if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-  if (std::strcmp(name, SNI_WATCHER_NAME) != 0 || newOwner[0] == '\0') return 0;
-  if (app->xembedTray != nullptr && !app->xembedTray->Docked()) app->UseStatusNotifier();
+  if (!WatcherStarted(message)) return 0;
+  if (app->tray == app->xembed.get() && !app->xembed->Docked()) app->UseStatusNotifier();
   return 0;
 }
 

@@ -54,6 +54,9 @@ class CIndicatorApp {
   void RebuildTray();
   void ChooseTray();
   void UseStatusNotifier();
+  void ShowThrough(CTrayIcon& chosen);
+  // Takes the icon away, and the calls still waiting for an answer.
+  void RemoveTray();
   bool WatcherPresent();
   static int OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* error);
   void ShowUsage();
@@ -71,12 +74,13 @@ class CIndicatorApp {
   unique_sd_event_source timer;
   unique_sd_event_source terminateSignal;
   unique_sd_event_source interruptSignal;
-  // The tray the icon is shown through. Where no StatusNotifierWatcher
-  // runs but an X tray does, the XEmbed one; while it is not docked, a
-  // watcher that appears takes the icon over.
-  std::unique_ptr<CTrayIcon> tray;
-  std::unique_ptr<CXEmbedTray> display;  // the X display's connection, until the tray is chosen
-  CXEmbedTray* xembedTray = nullptr;     // tray, when it is the XEmbed one
+  // The two trays, and the one the icon is shown through (none before the
+  // first tick). Where no StatusNotifierWatcher runs but an X tray does, the
+  // XEmbed one; while it is not docked, a watcher that appears takes the
+  // icon over.
+  std::unique_ptr<CStatusNotifier> statusNotifier;
+  std::unique_ptr<CXEmbedTray> xembed;  // also the X display's connection
+  CTrayIcon* tray = nullptr;
   unique_bus_slot watcherMatch;
   unique_bus_slot pendingNotify;
   unique_bus_slot pendingOpenUri;

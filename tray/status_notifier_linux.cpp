@@ -357,6 +357,19 @@ const sd_bus_vtable MENU_VTABLE[] = {
 
 }  // namespace
 
+int MatchNameOwnerChanges(sd_bus* bus, sd_bus_slot** slot, sd_bus_message_handler_t handler, void* userdata) {
+  return sd_bus_match_signal(bus, slot, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                             "NameOwnerChanged", handler, userdata);
+}
+
+bool WatcherStarted(sd_bus_message* nameOwnerChanged) {
+  const char* name = nullptr;
+  const char* oldOwner = nullptr;
+  const char* newOwner = nullptr;
+  if (sd_bus_message_read(nameOwnerChanged, "sss", &name, &oldOwner, &newOwner) < 0) return false;
+  return std::strcmp(name, SNI_WATCHER_NAME) == 0 && newOwner[0] != '\0';
+}
+
 CStatusNotifier::CStatusNotifier(sd_bus* bus, CommandHandler onCommand) : bus(bus), onCommand(std::move(onCommand)) {
   char name[64];
   std::snprintf(name, sizeof name, "org.kde.StatusNotifierItem-%d-1", static_cast<int>(getpid()));
@@ -387,8 +400,7 @@ bool CStatusNotifier::Add() {
   nameOwned = true;
   // A tray host that starts late, or restarts, brings a new watcher: register
   // with each one as it takes the name.
-  result = sd_bus_match_signal(bus, watcherMatch.put(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "NameOwnerChanged", OnWatcherOwnerChanged, this);
+  result = MatchNameOwnerChanges(bus, watcherMatch.put(), OnWatcherOwnerChanged, this);
   if (result < 0) {
     std::fprintf(stderr, "gleamo: cannot follow the tray host's restarts: %s\n", std::strerror(-result));
   }
@@ -416,11 +428,7 @@ int CStatusNotifier::OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_e
 }
 
 int CStatusNotifier::OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error*) {
-  const char* name = nullptr;
-  const char* oldOwner = nullptr;
-  const char* newOwner = nullptr;
-  if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-  if (std::strcmp(name, SNI_WATCHER_NAME) == 0 && newOwner[0] != '\0') TrayOf(self).Register();
+  if (WatcherStarted(message)) TrayOf(self).Register();
   return 0;
 }
 

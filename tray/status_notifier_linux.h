@@ -28,6 +28,13 @@ struct TrayMenuItem {
 // The tray menu in its order: help, meet author, end program.
 extern const std::array<TrayMenuItem, 3> TRAY_MENU_ITEMS;
 
+// Calls handler with every NameOwnerChanged of the bus (sd-bus matches no
+// argument of a signal), for it to ask WatcherStarted.
+int MatchNameOwnerChanges(sd_bus* bus, sd_bus_slot** slot, sd_bus_message_handler_t handler, void* userdata);
+// Whether a NameOwnerChanged tells of a StatusNotifierWatcher that has just
+// started: a tray host started, or restarted.
+bool WatcherStarted(sd_bus_message* nameOwnerChanged);
+
 class CStatusNotifier : public CTrayIcon {
  public:
   // Does nothing on the bus until Add.

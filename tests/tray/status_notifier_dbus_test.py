@@ -400,16 +400,22 @@ class CommandLineTest(TrayTest):
         self.assertGreaterEqual(verbose.stdout().count("\tReadCount\t= 1000\n"), 3, verbose.stdout())
 
 
+def parse_arguments(*paths, session_bus=True):
+    """The program paths the tray tests are given (--app and the like), and
+    what is left for unittest."""
+    parser = argparse.ArgumentParser()
+    for path in paths:
+        parser.add_argument("--" + path, required=True)
+    arguments, rest = parser.parse_known_args()
+    if session_bus and "DBUS_SESSION_BUS_ADDRESS" not in os.environ:
+        sys.exit("run me under dbus-run-session")
+    return arguments, [sys.argv[0]] + rest
+
+
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--gleamo", required=True)
-    parser.add_argument("--pixmap", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if "DBUS_SESSION_BUS_ADDRESS" not in os.environ:
-        sys.exit("run me under dbus-run-session")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, argv = parse_arguments("app", "gleamo", "pixmap")
+    unittest.main(argv=argv, verbosity=2)
 
 
 if __name__ == "__main__":

@@ -7,18 +7,16 @@ Run under dbus-run-session: a private session bus with no StatusNotifierWatcher.
 Puts up its own Xvfb and real trays on it (trayer; tint2 for a tray with an
 ARGB visual), and drives gleamo with xdotool.
 """
-import argparse
 import os
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import threading
 import time
 import unittest
 
-from status_notifier_dbus_test import USAGE, Fixture, wait_until
+from status_notifier_dbus_test import USAGE, Fixture, parse_arguments, wait_until
 
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
@@ -293,13 +291,8 @@ class XEmbedTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--pixmap", required=True)
-    ARGS, rest = parser.parse_known_args()
-    if "DBUS_SESSION_BUS_ADDRESS" not in os.environ:
-        sys.exit("run me under dbus-run-session")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, argv = parse_arguments("app", "pixmap")
+    unittest.main(argv=argv, verbosity=2)
 
 
 if __name__ == "__main__":

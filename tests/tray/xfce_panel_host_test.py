@@ -8,21 +8,19 @@ holding one panel with the status tray plugin) and panel, and ends each of
 them, and whatever the panel started, by its process id. No window manager is
 needed. Judges gleamo only by what the screen shows and by its exit code.
 """
-import argparse
 import glob
 import os
 import re
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
 import dbus
 
-from status_notifier_dbus_test import wait_until
+from status_notifier_dbus_test import parse_arguments, wait_until
 
 ARGS = None
 WIDTH, HEIGHT = 480, 160
@@ -280,11 +278,9 @@ class XfcePanelTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--pixmap", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    # Its own session bus, started with the panel.
+    ARGS, argv = parse_arguments("app", "pixmap", session_bus=False)
+    unittest.main(argv=argv, verbosity=2)
 
 
 if __name__ == "__main__":

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr std::uint64_t SECTOR_BYTES = 512;  // diskstats counts 512-byte sectors whatever the disk's own size
-
 // Calls take(begin, end) for every line, without its line end; a file
 // written on Windows ends its lines with CR LF.
 template <typename Take>

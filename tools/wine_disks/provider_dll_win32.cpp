@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "common/unique_handle.h"
 #include "tools/wine_disks/wmi_objects_win32.h"
 
 namespace {
@@ -24,10 +25,7 @@ class CLocatorFactory : public CProviderObject<IClassFactory> {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* locator = new CDiskLocator;
-    const HRESULT result = locator->QueryInterface(iid, object);
-    locator->Release();
-    return result;
+    return HandOut(new CDiskLocator, iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
@@ -42,17 +40,16 @@ class CLocatorFactory : public CProviderObject<IClassFactory> {
 // Names this DLL, or Wine's own, as the locator's server, for every
 // apartment (the objects lock what they share).
 HRESULT RegisterLocatorServer(const std::wstring& server) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, LOCATOR_SERVER_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
+  unique_handle<HKEY, call_release<&RegCloseKey>> key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, LOCATOR_SERVER_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                      nullptr) != ERROR_SUCCESS) {
     return SELFREG_E_CLASS;
   }
   constexpr wchar_t THREADING[] = L"Both";
-  const bool written = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+  const bool written = RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
                                       static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-                       RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(THREADING),
+                       RegSetValueExW(key.get(), L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(THREADING),
                                       sizeof THREADING) == ERROR_SUCCESS;
-  RegCloseKey(key);
   return written ? S_OK : SELFREG_E_CLASS;
 }
 
@@ -62,10 +59,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (clsid != CLSID_WbemLocator) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new CLocatorFactory;
-  const HRESULT result = factory->QueryInterface(iid, object);
-  factory->Release();
-  return result;
+  return HandOut(new CLocatorFactory, iid, object);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {

@@ -46,6 +46,15 @@ class CProviderObject : public Interface {
   LONG refs_ = 1;  // the creator's
 };
 
+// Hands a new object out as the interface asked for: the caller then holds
+// the only reference, or none when the object has no such interface.
+template <typename Object>
+HRESULT HandOut(Object* created, REFIID iid, void** object) {
+  const HRESULT result = created->QueryInterface(iid, object);
+  created->Release();
+  return result;
+}
+
 // A class object with a fixed list of local, non-system properties, in the
 // order they were added. Names are matched without regard to case, as WMI
 // does.
