@@ -90,24 +90,22 @@ class Fixture:
         self.process.stdout.close()
 
 
-class Gleamo:
-    """One gleamo process, on a counter file of the test's or on the real disks."""
+class GleamoRun:
+    """One gleamo process: the test app on a counter file of the test's (one
+    disk, sda), or a program of its own (real_gleamo) on this machine's
+    disks; its standard output and error go to files."""
 
-    def __init__(self, bus, options, real=False, env=None, missing_source=False):
-        self.bus = bus
-        self.dir = tempfile.mkdtemp(prefix="gleamo-dbus-")
+    def __init__(self, app, options, env=None, missing_source=False, real_gleamo=None):
+        self.dir = tempfile.mkdtemp(prefix="gleamo-tray-")
         self.stats = os.path.join(self.dir, "diskstats")
         os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
         if not missing_source:
             self.set_counters(1000, 500)
-        command = [ARGS.gleamo] if real else [ARGS.app, self.stats, os.path.join(self.dir, "block")]
+        command = [real_gleamo] if real_gleamo else [app, self.stats, os.path.join(self.dir, "block")]
         self.out_path = os.path.join(self.dir, "stdout")
         self.err_path = os.path.join(self.dir, "stderr")
         with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
             self.process = subprocess.Popen(command + options, stdout=out, stderr=err, env=env)
-        self.name = "org.kde.StatusNotifierItem-%d-1" % self.process.pid
-        if not wait_until(lambda: self.bus.name_has_owner(self.name)):
-            raise AssertionError("gleamo did not take its bus name; stderr: " + self.stderr())
 
     def set_counters(self, reads, writes):
         # In place, as the kernel's file changes under gleamo's open descriptor.
@@ -117,19 +115,6 @@ class Gleamo:
         with open(self.stats, mode) as stats:
             stats.write(text)
             stats.truncate()
-
-    def item_property(self, name):
-        item = self.bus.get_object(self.name, "/StatusNotifierItem", introspect=False)
-        return item.Get(ITEM, name, dbus_interface=dbus.PROPERTIES_IFACE, byte_arrays=True)
-
-    def pixmaps(self):
-        return [(int(w), int(h), bytes(data)) for w, h, data in self.item_property("IconPixmap")]
-
-    def menu(self):
-        return dbus.Interface(self.bus.get_object(self.name, "/MenuBar", introspect=False), MENU)
-
-    def click(self, item_id):
-        self.menu().Event(item_id, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     def stdout(self):
         with open(self.out_path) as out:
@@ -144,6 +129,30 @@ class Gleamo:
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
         return self.process.wait(timeout=5)
+
+
+class Gleamo(GleamoRun):
+    """gleamo as a tray item on the test's bus."""
+
+    def __init__(self, bus, options, real=False, env=None, missing_source=False):
+        super().__init__(ARGS.app, options, env, missing_source, ARGS.gleamo if real else None)
+        self.bus = bus
+        self.name = "org.kde.StatusNotifierItem-%d-1" % self.process.pid
+        if not wait_until(lambda: self.bus.name_has_owner(self.name)):
+            raise AssertionError("gleamo did not take its bus name; stderr: " + self.stderr())
+
+    def item_property(self, name):
+        item = self.bus.get_object(self.name, "/StatusNotifierItem", introspect=False)
+        return item.Get(ITEM, name, dbus_interface=dbus.PROPERTIES_IFACE, byte_arrays=True)
+
+    def pixmaps(self):
+        return [(int(w), int(h), bytes(data)) for w, h, data in self.item_property("IconPixmap")]
+
+    def menu(self):
+        return dbus.Interface(self.bus.get_object(self.name, "/MenuBar", introspect=False), MENU)
+
+    def click(self, item_id):
+        self.menu().Event(item_id, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     def stop(self):
         self.end()

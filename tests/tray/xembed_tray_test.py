@@ -9,14 +9,13 @@ ARGB visual), and drives gleamo with xdotool.
 """
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
 
-from status_notifier_dbus_test import USAGE, Fixture, parse_arguments, wait_until
+from status_notifier_dbus_test import USAGE, Fixture, GleamoRun, parse_arguments, wait_until
 
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
@@ -79,19 +78,11 @@ class Tray:
             self.process.wait(timeout=5)
 
 
-class XGleamo:
+class XGleamo(GleamoRun):
     """gleamo on a counter file of the test's."""
 
     def __init__(self, options, env=None):
-        self.dir = tempfile.mkdtemp(prefix="gleamo-xembed-")
-        self.stats = os.path.join(self.dir, "diskstats")
-        os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
-        self.set_counters(1000, 500)
-        self.out_path = os.path.join(self.dir, "stdout")
-        self.err_path = os.path.join(self.dir, "stderr")
-        with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
-            self.process = subprocess.Popen([ARGS.app, self.stats, os.path.join(self.dir, "block")] + options,
-                                            stdout=out, stderr=err, env=env)
+        super().__init__(ARGS.app, options, env)
 
     def keep_reading(self):
         """Moves the read counter on every 50 ms, so that the icon stays
@@ -108,26 +99,10 @@ class XGleamo:
         thread.start()
         return lambda: (stop.set(), thread.join())
 
-    def set_counters(self, reads, writes):
-        mode = "r+" if os.path.exists(self.stats) else "w"
-        with open(self.stats, mode) as stats:
-            stats.write("   8       0 sda %d 0 0 0 %d 0 0 0 0 0 0\n" % (reads, writes))
-            stats.truncate()
-
-    def stdout(self):
-        with open(self.out_path) as out:
-            return out.read()
-
-    def stderr(self):
-        with open(self.err_path) as err:
-            return err.read()
-
     def stop(self):
         """Ends the run as a session's end would; returns the exit code and
         what gleamo said on standard error (a sanitizer's report too)."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        code = self.process.wait(timeout=5)
+        code = self.end()
         said = self.stderr() if os.path.exists(self.err_path) else ""
         shutil.rmtree(self.dir, ignore_errors=True)
         return code, said
