@@ -35,11 +35,12 @@ bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int
   return true;
 }
 
-void MakeIconPixmaps(const IconRaster& raster, IconPixmaps& pixmaps) {
+void MakeIconPixmaps(const IconRaster& raster, const std::vector<int>& sizes, IconPixmaps& pixmaps) {
+  pixmaps.resize(sizes.size());
   for (std::size_t i = 0; i < pixmaps.size(); ++i) {
     IconPixmap& pixmap = pixmaps[i];
-    pixmap.size = ICON_PIXMAP_SIZES[i];
-    pixmap.argb.resize(static_cast<std::size_t>(pixmap.size * pixmap.size * 4));  // allocates only the first time
+    pixmap.size = sizes[i];
+    pixmap.argb.resize(static_cast<std::size_t>(pixmap.size * pixmap.size * 4));  // allocates only at a new size
     const IconPlacement placement = PlaceIcon(pixmap.size);
     std::uint8_t* at = pixmap.argb.data();
     for (int y = 0; y < pixmap.size; ++y) {

@@ -2,7 +2,6 @@
 // network byte order (alpha, red, green, blue per pixel, rows from the top).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -28,14 +27,11 @@ struct IconPixmap {
   std::vector<std::uint8_t> argb;
 };
 
-// The sizes the item offers. Xfce's status tray takes the largest pixmap
-// and shrinks it smoothly to its icon size, 22 px by default, which blurs
-// pixel art: so the largest is 22, shown there unscaled. Hosts that pick
-// the size nearest their own find 16 and 22 as they are.
-constexpr std::array<int, 2> ICON_PIXMAP_SIZES{ICON_SIZE, 22};
-using IconPixmaps = std::array<IconPixmap, ICON_PIXMAP_SIZES.size()>;
+// The pixmaps an item offers, one per size; which sizes suit a host is
+// tray_host_linux's to say.
+using IconPixmaps = std::vector<IconPixmap>;
 
-// Paints the raster at every size by PlaceIcon. Opaque pixels (black on the
-// mask) keep their colour at full alpha; where the mask is white, and
+// Paints the raster at each of the sizes by PlaceIcon. Opaque pixels (black
+// on the mask) keep their colour at full alpha; where the mask is white, and
 // around the picture, the pixmap is fully transparent.
-void MakeIconPixmaps(const IconRaster& raster, IconPixmaps& pixmaps);
+void MakeIconPixmaps(const IconRaster& raster, const std::vector<int>& sizes, IconPixmaps& pixmaps);

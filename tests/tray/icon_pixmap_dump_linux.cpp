@@ -1,6 +1,6 @@
-// Prints the pixmaps the tray item should carry for an icon code, one line
-// per size ("SIZE HEX", ARGB rows from the top), for the tray tests to
-// compare with:
+// Prints the pixmaps the tray item may carry for an icon code, one line per
+// size a host may be offered ("SIZE HEX", ARGB rows from the top), for the
+// tray tests to compare with:
 //   gleamo_test_pixmap ICONCODE
 #include <cstdio>
 #include <cstdlib>
@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   IconPixmaps pixmaps;
-  // The labels the controller gives every icon.
-  MakeIconPixmaps(PaintIconRaster("TAV", "OLI", std::atoi(argv[1])), pixmaps);
+  // The labels the controller gives every icon, at every size a host is offered.
+  MakeIconPixmaps(PaintIconRaster("TAV", "OLI", std::atoi(argv[1])), {16, 22, 24, 32, 48}, pixmaps);
   for (const IconPixmap& pixmap : pixmaps) {
     std::printf("%d ", pixmap.size);
     for (std::uint8_t byte : pixmap.argb) std::printf("%02x", byte);

@@ -1,4 +1,5 @@
 #include "tray/icon_pixmap_linux.h"
+#include "tray/tray_host_linux.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ TEST(IconPixmap, WritesAlphaRedGreenBlueInThatByteOrder) {
   raster.color[ICON_SIZE * 3 + 5] = Rgb{0xFF, 0x80, 0x01};  // (5, 3)
   raster.opaque[ICON_SIZE * 3 + 5] = true;
   IconPixmaps pixmaps;
-  MakeIconPixmaps(raster, pixmaps);
+  MakeIconPixmaps(raster, {ICON_SIZE}, pixmaps);
   const std::vector<std::uint8_t>& small = SixteenPixels(pixmaps).argb;
   EXPECT_EQ(small[0], 0xFF);
   EXPECT_EQ(small[1], 0x12);
@@ -40,7 +41,7 @@ TEST(IconPixmap, WhiteMaskIsFullyTransparentWhateverTheColour) {
   IconRaster raster;
   raster.color[1] = RGB_WHITE;  // colour without the mask: still see-through
   IconPixmaps pixmaps;
-  MakeIconPixmaps(raster, pixmaps);
+  MakeIconPixmaps(raster, {ICON_SIZE}, pixmaps);
   const Argb clear = PixelAt(SixteenPixels(pixmaps), 1, 0);
   EXPECT_EQ(clear.alpha, 0);
   EXPECT_EQ(clear.red, 0);
@@ -92,14 +93,19 @@ TEST(IconPixmap, PlacementEnlargesWholeMultiplesAndCentresTheRest) {
   }
 }
 
-TEST(IconPixmap, EveryOfferedSizeCarriesThePaintedIconByThePlacement) {
+TEST(IconPixmap, EverySizeAHostIsOfferedCarriesThePaintedIconByThePlacement) {
   // A bar icon: bars, base line, labels and see-through parts.
   const IconRaster raster = PaintIconRaster("TAV", "OLI", 130709);
+  std::vector<int> sizes;
+  for (TrayHost host : {TrayHost::Unknown, TrayHost::Xfce, TrayHost::Plasma, TrayHost::Lxqt, TrayHost::Mate,
+                        TrayHost::Xapp, TrayHost::Gnome, TrayHost::Waybar, TrayHost::Swaybar}) {
+    const std::vector<int>& offered = TraitsOf(host).pixmapSizes;
+    ASSERT_FALSE(offered.empty()) << TrayHostName(host);
+    sizes.insert(sizes.end(), offered.begin(), offered.end());
+  }
   IconPixmaps pixmaps;
-  MakeIconPixmaps(raster, pixmaps);
-  ASSERT_EQ(pixmaps.size(), 2u);
-  EXPECT_EQ(pixmaps[0].size, 16);
-  EXPECT_EQ(pixmaps[1].size, 22);  // Xfce's default, which shows the largest
+  MakeIconPixmaps(raster, sizes, pixmaps);
+  ASSERT_EQ(pixmaps.size(), sizes.size());
   for (const IconPixmap& pixmap : pixmaps) {
     const Placement* expected = ExpectedPlacement(pixmap.size);
     ASSERT_NE(expected, nullptr) << pixmap.size;
@@ -123,6 +129,32 @@ TEST(IconPixmap, EveryOfferedSizeCarriesThePaintedIconByThePlacement) {
     }
     EXPECT_GT(opaque, 0);
     EXPECT_LT(opaque, ICON_PIXELS * expected->factor * expected->factor);
+  }
+}
+
+// The watcher's owner tells the host; the session's desktop only where the
+// process says nothing (another user's, or a sandbox).
+TEST(TrayHost, ToldByTheWatchersProgramBeforeTheDesktop) {
+  struct Case {
+    const char* process;
+    const char* program;
+    const char* desktop;
+    TrayHost host;
+  };
+  const Case cases[] = {
+      {"panel-1-systray", "wrapper-2.0", "XFCE", TrayHost::Xfce},
+      {"panel-12-systray", "", "", TrayHost::Xfce},
+      {"xapp-sn-watcher", "xapp-sn-watcher", "MATE", TrayHost::Xapp},  // MATE with the XApp applet
+      {"kded5", "kded5", "KDE", TrayHost::Plasma},
+      {"gnome-shell", "gnome-shell", "ubuntu:GNOME", TrayHost::Gnome},
+      {"waybar", "waybar", "sway", TrayHost::Waybar},
+      {"", "", "ubuntu:GNOME", TrayHost::Gnome},
+      {"", "", "X-Cinnamon", TrayHost::Xapp},
+      {"python3", "python3.11", "", TrayHost::Unknown},
+      {"panel-1-systrayX", "", "", TrayHost::Unknown},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IdentifyTrayHost(c.process, c.program, c.desktop), c.host) << c.process << " / " << c.desktop;
   }
 }
 

@@ -1,0 +1,127 @@
+#include "tray/tray_host_linux.h"
+
+#include <array>
+#include <cstring>
+
+#include "tray/icon_raster.h"
+
+namespace {
+
+struct KnownProgram {
+  const char* name;  // a process or program name, exactly
+  TrayHost host;
+};
+
+// Who owns the watcher on each desktop. Xfce's status tray runs in the
+// panel's plugin wrapper, named after the plugin; Plasma's watcher lives in
+// kded5, and Cinnamon's (and MATE's with the XApp applet) in xapp-sn-watcher,
+// which also loads the pictures.
+constexpr std::array<KnownProgram, 10> KNOWN_PROGRAMS{{
+    {"xfce4-panel", TrayHost::Xfce},
+    {"wrapper-2.0", TrayHost::Xfce},
+    {"kded5", TrayHost::Plasma},
+    {"plasmashell", TrayHost::Plasma},
+    {"lxqt-panel", TrayHost::Lxqt},
+    {"mate-panel", TrayHost::Mate},
+    {"xapp-sn-watcher", TrayHost::Xapp},
+    {"gnome-shell", TrayHost::Gnome},
+    {"waybar", TrayHost::Waybar},
+    {"swaybar", TrayHost::Swaybar},
+}};
+
+struct KnownDesktop {
+  const char* name;  // one entry of XDG_CURRENT_DESKTOP
+  TrayHost host;
+};
+
+constexpr std::array<KnownDesktop, 7> KNOWN_DESKTOPS{{
+    {"XFCE", TrayHost::Xfce},
+    {"KDE", TrayHost::Plasma},
+    {"LXQt", TrayHost::Lxqt},
+    {"MATE", TrayHost::Mate},
+    {"X-Cinnamon", TrayHost::Xapp},
+    {"GNOME", TrayHost::Gnome},
+    {"sway", TrayHost::Swaybar},
+}};
+
+TrayHost FromProgram(const std::string& name) {
+  for (const KnownProgram& known : KNOWN_PROGRAMS) {
+    if (name == known.name) return known.host;
+  }
+  // Xfce names the wrapper's process after the plugin: panel-1-systray.
+  if (name.rfind("panel-", 0) == 0 && name.size() > 8 && name.compare(name.size() - 8, 8, "-systray") == 0) {
+    return TrayHost::Xfce;
+  }
+  return TrayHost::Unknown;
+}
+
+TrayHost FromDesktop(const std::string& desktops) {
+  // A colon-separated list, most specific first.
+  std::size_t start = 0;
+  while (start <= desktops.size()) {
+    const std::size_t end = std::min(desktops.find(':', start), desktops.size());
+    const std::string entry = desktops.substr(start, end - start);
+    for (const KnownDesktop& known : KNOWN_DESKTOPS) {
+      if (entry == known.name) return known.host;
+    }
+    start = end + 1;
+  }
+  return TrayHost::Unknown;
+}
+
+}  // namespace
+
+TrayHost IdentifyTrayHost(const std::string& processName, const std::string& programName,
+                          const std::string& currentDesktop) {
+  TrayHost host = FromProgram(processName);
+  if (host == TrayHost::Unknown) host = FromProgram(programName);
+  if (host == TrayHost::Unknown) host = FromDesktop(currentDesktop);
+  return host;
+}
+
+const TrayHostTraits& TraitsOf(TrayHost host) {
+  // The 16 px picture sits unscaled in the middle of a larger canvas, or
+  // fills a whole multiple of 16 enlarged pixel by pixel.
+  static const TrayHostTraits nearestOf16And22{{ICON_SIZE, 22}};
+  static const TrayHostTraits unknown = nearestOf16And22;
+  // Xfce shrinks the largest picture to its icon size, 22 px by default.
+  static const TrayHostTraits xfce = nearestOf16And22;
+  static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
+  static const TrayHostTraits lxqt = nearestOf16And22;
+  static const TrayHostTraits mate{{24}};
+  // xapp-sn-watcher scales the largest picture to 24 px.
+  static const TrayHostTraits xapp{{24}};
+  // The AppIndicator extension takes the smallest picture at least its
+  // size: 16 px, 32 px on a doubled screen.
+  static const TrayHostTraits gnome{{ICON_SIZE, 2 * ICON_SIZE}};
+  // waybar scales the largest picture to its icon size, 16 px by default.
+  static const TrayHostTraits waybar{{ICON_SIZE}};
+  static const TrayHostTraits swaybar = nearestOf16And22;
+  switch (host) {
+    case TrayHost::Xfce: return xfce;
+    case TrayHost::Plasma: return plasma;
+    case TrayHost::Lxqt: return lxqt;
+    case TrayHost::Mate: return mate;
+    case TrayHost::Xapp: return xapp;
+    case TrayHost::Gnome: return gnome;
+    case TrayHost::Waybar: return waybar;
+    case TrayHost::Swaybar: return swaybar;
+    case TrayHost::Unknown: break;
+  }
+  return unknown;
+}
+
+const char* TrayHostName(TrayHost host) {
+  switch (host) {
+    case TrayHost::Xfce: return "xfce";
+    case TrayHost::Plasma: return "plasma";
+    case TrayHost::Lxqt: return "lxqt";
+    case TrayHost::Mate: return "mate";
+    case TrayHost::Xapp: return "xapp";
+    case TrayHost::Gnome: return "gnome";
+    case TrayHost::Waybar: return "waybar";
+    case TrayHost::Swaybar: return "swaybar";
+    case TrayHost::Unknown: break;
+  }
+  return "unknown";
+}

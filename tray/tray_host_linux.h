@@ -1,0 +1,32 @@
+// What each StatusNotifierItem host does with an item's pictures and
+// clicks, in one place. Hosts differ where it matters to pixel art: some
+// draw the pixmap nearest their icon size unscaled, others take the largest
+// one offered and scale it smoothly to their own size, each to a different
+// size. The item therefore offers each host the sizes it draws crisply,
+// told apart by the program that owns the StatusNotifierWatcher.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class TrayHost { Unknown, Xfce, Plasma, Lxqt, Mate, Xapp, Gnome, Waybar, Swaybar };
+
+struct TrayHostTraits {
+  // The pixmap sizes to offer, smallest first.
+  std::vector<int> pixmapSizes;
+  // The host opens the item's own menu when Activate fails (Plasma): a
+  // left click then shows the host's native menu rather than ours.
+  bool menuOnFailedActivate = false;
+};
+
+// The host behind a watcher, from the watcher owner's process name (its
+// /proc/PID/comm, which the kernel cuts to 15 bytes) and the file name of
+// its program; the session's desktop (XDG_CURRENT_DESKTOP) decides where
+// the process says nothing.
+TrayHost IdentifyTrayHost(const std::string& processName, const std::string& programName,
+                          const std::string& currentDesktop);
+
+const TrayHostTraits& TraitsOf(TrayHost host);
+
+// A short name for messages and tests.
+const char* TrayHostName(TrayHost host);
