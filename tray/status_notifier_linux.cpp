@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,8 +106,27 @@ int GetToolTip(sd_bus*, const char*, const char*, const char*, sd_bus_message* r
   return sd_bus_message_append(reply, "(sa(iiay)ss)", "", 0, TrayOf(userdata).Tooltip(), "");
 }
 
-// Activation and scrolling mean nothing to a lamp; the menu comes from the
-// host through dbusmenu.
+// Hosts without a menu of their own (swaybar), and a left click where the
+// host calls Activate, get gleamo's own menu where one can be drawn. Plasma
+// opens the item's menu itself when Activate fails, natively.
+int OnContextMenu(sd_bus_message* call, void* userdata, sd_bus_error* error) {
+  int x = 0;
+  int y = 0;
+  TRY(sd_bus_message_read(call, "ii", &x, &y));
+  if (!TrayOf(userdata).OpenOwnMenu(x, y)) {
+    return sd_bus_error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "gleamo has no display to show its menu on");
+  }
+  return sd_bus_reply_method_return(call, "");
+}
+
+int OnActivate(sd_bus_message* call, void* userdata, sd_bus_error* error) {
+  if (TrayOf(userdata).ActivateOpensHostMenu()) {
+    return sd_bus_error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "the menu is the item's only action");
+  }
+  return OnContextMenu(call, userdata, error);
+}
+
+// A middle click and scrolling mean nothing to a lamp.
 int IgnoreItemMethod(sd_bus_message* call, void*, sd_bus_error*) {
   return sd_bus_reply_method_return(call, "");
 }
@@ -129,8 +149,8 @@ const sd_bus_vtable ITEM_VTABLE[] = {
     SD_BUS_PROPERTY("ToolTip", "(sa(iiay)ss)", GetToolTip, 0, 0),
     SD_BUS_PROPERTY("ItemIsMenu", "b", GetItemIsMenu, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Menu", "o", GetMenu, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_METHOD("ContextMenu", "ii", "", IgnoreItemMethod, 0),
-    SD_BUS_METHOD("Activate", "ii", "", IgnoreItemMethod, 0),
+    SD_BUS_METHOD("ContextMenu", "ii", "", OnContextMenu, 0),
+    SD_BUS_METHOD("Activate", "ii", "", OnActivate, 0),
     SD_BUS_METHOD("SecondaryActivate", "ii", "", IgnoreItemMethod, 0),
     SD_BUS_METHOD("Scroll", "is", "", IgnoreItemMethod, 0),
     SD_BUS_SIGNAL("NewTitle", "", 0),
@@ -203,12 +223,56 @@ int GetNoThemePath(sd_bus*, const char*, const char*, const char*, sd_bus_messag
   return sd_bus_message_append(reply, "as", 0);
 }
 
+// The most ids, events or property names one call may name. The menu has
+// four ids and eight properties, and hosts ask for a handful; a call naming
+// thousands is answered with an error rather than a reply the bus would
+// refuse, which would cost the connection and the icon with it.
+constexpr std::size_t MENU_REQUEST_LIMIT = 256;
+
+int TooMany(sd_bus_error* error, std::size_t count, const char* what) {
+  return sd_bus_error_setf(error, SD_BUS_ERROR_LIMITS_EXCEEDED, "%zu %s in one call; at most %zu are answered", count,
+                           what, MENU_REQUEST_LIMIT);
+}
+
+std::size_t CountStrings(char** strv) {
+  std::size_t count = 0;
+  for (char** s = strv; s != nullptr && *s != nullptr; ++s) ++count;
+  return count;
+}
+
+// The ids of an array argument, each menu id once in the order first named,
+// and the unknown ones each once; or a negative errno or the limit's error.
+struct SortedIds {
+  std::vector<int> known;
+  std::vector<int> unknown;
+};
+int ReadIds(sd_bus_message* call, sd_bus_error* error, SortedIds& ids) {
+  const void* data = nullptr;
+  std::size_t bytes = 0;
+  TRY(sd_bus_message_read_array(call, 'i', &data, &bytes));
+  const std::size_t count = bytes / sizeof(int);
+  if (count > MENU_REQUEST_LIMIT) return TooMany(error, count, "ids");
+  for (std::size_t i = 0; i < count; ++i) {
+    int id = 0;
+    std::memcpy(&id, static_cast<const char*>(data) + i * sizeof(int), sizeof id);
+    std::vector<int>& list = IsMenuId(id) ? ids.known : ids.unknown;
+    if (std::find(list.begin(), list.end(), id) == list.end()) list.push_back(id);
+  }
+  return 0;
+}
+
+int ReadNames(sd_bus_message* call, sd_bus_error* error, unique_strv& names) {
+  TRY(sd_bus_message_read_strv(call, names.put()));
+  const std::size_t count = CountStrings(names.get());
+  return count > MENU_REQUEST_LIMIT ? TooMany(error, count, "property names") : 0;
+}
+
 int OnGetLayout(sd_bus_message* call, void*, sd_bus_error* error) {
   int parentId = 0;
   int depth = 0;
   unique_strv names;
   TRY(sd_bus_message_read(call, "ii", &parentId, &depth));
-  TRY(sd_bus_message_read_strv(call, names.put()));
+  TRY(ReadNames(call, error, names));
   if (!IsMenuId(parentId)) return InvalidId(error, parentId);
 
   unique_bus_message reply;
@@ -218,23 +282,20 @@ int OnGetLayout(sd_bus_message* call, void*, sd_bus_error* error) {
   return sd_bus_send(nullptr, reply.get(), nullptr);
 }
 
-int OnGetGroupProperties(sd_bus_message* call, void*, sd_bus_error*) {
-  const void* idData = nullptr;
-  std::size_t idBytes = 0;
+int OnGetGroupProperties(sd_bus_message* call, void*, sd_bus_error* error) {
+  SortedIds ids;
   unique_strv names;
-  TRY(sd_bus_message_read_array(call, 'i', &idData, &idBytes));
-  std::vector<int> ids(static_cast<const int*>(idData), static_cast<const int*>(idData) + idBytes / sizeof(int));
-  TRY(sd_bus_message_read_strv(call, names.put()));
-  if (ids.empty()) {  // no ids: every item
-    ids.push_back(MENU_ROOT_ID);
-    for (const TrayMenuItem& item : TRAY_MENU_ITEMS) ids.push_back(item.id);
+  TRY(ReadIds(call, error, ids));
+  TRY(ReadNames(call, error, names));
+  if (ids.known.empty() && ids.unknown.empty()) {  // no ids: every item
+    ids.known.push_back(MENU_ROOT_ID);
+    for (const TrayMenuItem& item : TRAY_MENU_ITEMS) ids.known.push_back(item.id);
   }
 
   unique_bus_message reply;
   TRY(sd_bus_message_new_method_return(call, reply.put()));
   TRY(sd_bus_message_open_container(reply.get(), 'a', "(ia{sv})"));
-  for (int id : ids) {
-    if (!IsMenuId(id)) continue;  // unknown ids are left out
+  for (int id : ids.known) {  // unknown ids are left out
     TRY(sd_bus_message_open_container(reply.get(), 'r', "ia{sv}"));
     TRY(sd_bus_message_append(reply.get(), "i", id));
     TRY(AppendMenuProperties(reply.get(), id, names.get()));
@@ -280,26 +341,23 @@ int OnEvent(sd_bus_message* call, void* userdata, sd_bus_error* error) {
   return 1;
 }
 
-int OnEventGroup(sd_bus_message* call, void* userdata, sd_bus_error*) {
-  struct Event {
-    int id;
-    std::string eventId;
-  };
-  std::vector<Event> events;
+int OnEventGroup(sd_bus_message* call, void* userdata, sd_bus_error* error) {
+  // One group is one gesture: each item clicked in it runs its command once.
+  std::vector<int> clicked;
   std::vector<int> unknown;
+  std::size_t count = 0;
   TRY(sd_bus_message_enter_container(call, 'a', "(isvu)"));
   for (;;) {
     const int entered = sd_bus_message_enter_container(call, 'r', "isvu");
     TRY(entered);
     if (entered == 0) break;
+    if (++count > MENU_REQUEST_LIMIT) return TooMany(error, count, "events");
     int id = 0;
     const char* eventId = nullptr;
     TRY(sd_bus_message_read(call, "is", &id, &eventId));
-    if (IsMenuId(id)) {
-      events.push_back({id, eventId});
-    } else {
-      unknown.push_back(id);
-    }
+    std::vector<int>& list = !IsMenuId(id) ? unknown : clicked;
+    const bool counts = !IsMenuId(id) || (id != MENU_ROOT_ID && std::strcmp(eventId, "clicked") == 0);
+    if (counts && std::find(list.begin(), list.end(), id) == list.end()) list.push_back(id);
     TRY(sd_bus_message_skip(call, "vu"));
     TRY(sd_bus_message_exit_container(call));
   }
@@ -309,7 +367,7 @@ int OnEventGroup(sd_bus_message* call, void* userdata, sd_bus_error*) {
   TRY(sd_bus_message_new_method_return(call, reply.put()));
   TRY(sd_bus_message_append_array(reply.get(), 'i', unknown.data(), unknown.size() * sizeof(int)));
   TRY(sd_bus_send(nullptr, reply.get(), nullptr));
-  for (const Event& event : events) RunIfClicked(userdata, event.id, event.eventId.c_str());
+  for (int id : clicked) RunIfClicked(userdata, id, "clicked");
   return 1;
 }
 
@@ -320,19 +378,13 @@ int OnAboutToShow(sd_bus_message* call, void*, sd_bus_error* error) {
   return sd_bus_reply_method_return(call, "b", 0);  // the menu never needs an update
 }
 
-int OnAboutToShowGroup(sd_bus_message* call, void*, sd_bus_error*) {
-  const void* idData = nullptr;
-  std::size_t idBytes = 0;
-  TRY(sd_bus_message_read_array(call, 'i', &idData, &idBytes));
-  std::vector<int> unknown;
-  for (std::size_t i = 0; i < idBytes / sizeof(int); ++i) {
-    const int id = static_cast<const int*>(idData)[i];
-    if (!IsMenuId(id)) unknown.push_back(id);
-  }
+int OnAboutToShowGroup(sd_bus_message* call, void*, sd_bus_error* error) {
+  SortedIds ids;
+  TRY(ReadIds(call, error, ids));
   unique_bus_message reply;
   TRY(sd_bus_message_new_method_return(call, reply.put()));
   TRY(sd_bus_message_append_array(reply.get(), 'i', nullptr, 0));  // no item needs an update
-  TRY(sd_bus_message_append_array(reply.get(), 'i', unknown.data(), unknown.size() * sizeof(int)));
+  TRY(sd_bus_message_append_array(reply.get(), 'i', ids.unknown.data(), ids.unknown.size() * sizeof(int)));
   return sd_bus_send(nullptr, reply.get(), nullptr);
 }
 
@@ -357,20 +409,65 @@ const sd_bus_vtable MENU_VTABLE[] = {
 
 }  // namespace
 
-int MatchNameOwnerChanges(sd_bus* bus, sd_bus_slot** slot, sd_bus_message_handler_t handler, void* userdata) {
-  return sd_bus_match_signal(bus, slot, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                             "NameOwnerChanged", handler, userdata);
+namespace {
+
+constexpr char BUS_DRIVER[] = "org.freedesktop.DBus";
+// The watcher's name changing owner, told by the bus itself: a signal from
+// any other sender, or about another name, never reaches the handler.
+constexpr char WATCHER_OWNER_MATCH[] =
+    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',interface='org.freedesktop.DBus',"
+    "member='NameOwnerChanged',arg0='org.kde.StatusNotifierWatcher'";
+
+// A watcher that answers the registration with an error is asked again
+// after 1, 2, 4, 8 and 16 s; after that, only a new watcher is.
+constexpr int REFUSALS_BEFORE_GIVING_UP = 5;
+// Bus calls that get no answer in time count as failed: a hung watcher
+// must not keep the icon away for sd-bus's default 25 s.
+constexpr std::uint64_t WATCHER_CALL_TIMEOUT_USEC = 5 * 1000 * 1000;
+
+// A line of a /proc file of the process, without its newline; empty when
+// it cannot be read (another user's, or a sandbox).
+std::string ProcessName(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+  std::FILE* file = std::fopen(path, "re");
+  if (file == nullptr) return "";
+  char name[64] = "";
+  if (std::fgets(name, sizeof name, file) == nullptr) name[0] = '\0';
+  std::fclose(file);
+  name[std::strcspn(name, "\n")] = '\0';
+  return name;
 }
 
-bool WatcherStarted(sd_bus_message* nameOwnerChanged) {
-  const char* name = nullptr;
-  const char* oldOwner = nullptr;
-  const char* newOwner = nullptr;
-  if (sd_bus_message_read(nameOwnerChanged, "sss", &name, &oldOwner, &newOwner) < 0) return false;
-  return std::strcmp(name, SNI_WATCHER_NAME) == 0 && newOwner[0] != '\0';
+std::string ProgramName(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+  char target[4096];
+  const ssize_t length = readlink(path, target, sizeof target - 1);
+  if (length <= 0) return "";
+  target[length] = '\0';
+  const char* slash = std::strrchr(target, '/');
+  return slash != nullptr ? slash + 1 : target;
 }
 
-CStatusNotifier::CStatusNotifier(sd_bus* bus, CommandHandler onCommand) : bus(bus), onCommand(std::move(onCommand)) {
+const char* ErrorText(const sd_bus_error* error) {
+  return error->message != nullptr ? error->message : error->name;
+}
+
+bool NoWatcher(const sd_bus_error* error) {
+  return sd_bus_error_has_name(error, SD_BUS_ERROR_NAME_HAS_NO_OWNER) ||
+         sd_bus_error_has_name(error, SD_BUS_ERROR_SERVICE_UNKNOWN);
+}
+
+}  // namespace
+
+CStatusNotifier::CStatusNotifier(sd_bus* bus, sd_event* event, CommandHandler onCommand,
+                                 MenuRequestHandler onMenuRequest, ShownHandler onShown)
+    : bus(bus),
+      event(event),
+      onCommand(std::move(onCommand)),
+      onMenuRequest(std::move(onMenuRequest)),
+      onShown(std::move(onShown)) {
   char name[64];
   std::snprintf(name, sizeof name, "org.kde.StatusNotifierItem-%d-1", static_cast<int>(getpid()));
   serviceName = name;
@@ -381,55 +478,165 @@ CStatusNotifier::~CStatusNotifier() {
 }
 
 bool CStatusNotifier::Add() {
+  if (Added()) return true;
   int result = sd_bus_add_object_vtable(bus, itemObject.put(), SNI_ITEM_PATH, ITEM_INTERFACE, ITEM_VTABLE, this);
+  if (result >= 0) {
+    result = sd_bus_add_object_vtable(bus, menuObject.put(), SNI_MENU_PATH, MENU_INTERFACE, MENU_VTABLE, &onCommand);
+  }
   if (result < 0) {
     std::fprintf(stderr, "gleamo: cannot publish the tray item: %s\n", std::strerror(-result));
+    Remove();
     return false;
   }
-  result = sd_bus_add_object_vtable(bus, menuObject.put(), SNI_MENU_PATH, MENU_INTERFACE, MENU_VTABLE, &onCommand);
-  if (result < 0) {
-    std::fprintf(stderr, "gleamo: cannot publish the tray menu: %s\n", std::strerror(-result));
-    return false;
+  // The name is for whoever looks for items by name; watchers are given
+  // the object's path, which needs no lookup of the name on their side.
+  result = sd_bus_request_name_async(bus, nameRequest.put(), serviceName.c_str(), 0, nullptr, nullptr);
+  if (result >= 0) {
+    // A tray host that starts late, or restarts, brings a new watcher.
+    result =
+        sd_bus_add_match_async(bus, watcherMatch.put(), WATCHER_OWNER_MATCH, &OnWatcherOwnerChanged, nullptr, this);
   }
-  result = sd_bus_request_name(bus, serviceName.c_str(), 0);
-  if (result < 0) {
-    std::fprintf(stderr, "gleamo: the session bus refused the name %s: %s\n", serviceName.c_str(),
-                 std::strerror(-result));
-    return false;
+  if (result >= 0) {
+    // A watcher that drops the item while it still runs (a host that lost
+    // it while setting it up) is asked again.
+    result = sd_bus_match_signal_async(bus, unregisteredMatch.put(), SNI_WATCHER_NAME, WATCHER_PATH, SNI_WATCHER_NAME,
+                                       "StatusNotifierItemUnregistered", &OnItemUnregistered, nullptr, this);
   }
-  nameOwned = true;
-  // A tray host that starts late, or restarts, brings a new watcher: register
-  // with each one as it takes the name.
-  result = MatchNameOwnerChanges(bus, watcherMatch.put(), OnWatcherOwnerChanged, this);
-  if (result < 0) {
-    std::fprintf(stderr, "gleamo: cannot follow the tray host's restarts: %s\n", std::strerror(-result));
-  }
-  Register();
+  if (result < 0) std::fprintf(stderr, "gleamo: cannot follow the tray host: %s\n", std::strerror(-result));
+  AskWatcherOwner();
   return true;
 }
 
+void CStatusNotifier::AskWatcherOwner() {
+  // Which program runs the watcher tells which pictures its host draws
+  // crisply; asking fails at once when no watcher runs.
+  retryTimer.reset();
+  const int result = sd_bus_call_method_async(bus, pendingCall.put(), BUS_DRIVER, "/org/freedesktop/DBus", BUS_DRIVER,
+                                              "GetConnectionUnixProcessID", &OnWatcherPid, this, "s", SNI_WATCHER_NAME);
+  if (result < 0) std::fprintf(stderr, "gleamo: cannot ask for the tray host: %s\n", std::strerror(-result));
+}
+
+int CStatusNotifier::OnWatcherPid(sd_bus_message* reply, void* self, sd_bus_error*) {
+  CStatusNotifier& tray = TrayOf(self);
+  tray.pendingCall.reset();
+  const sd_bus_error* failure = sd_bus_message_get_error(reply);
+  if (failure != nullptr) {
+    // No watcher: the next one that takes the name is registered with.
+    if (!NoWatcher(failure)) std::fprintf(stderr, "gleamo: cannot ask for the tray host: %s\n", ErrorText(failure));
+    tray.SetShown(false);
+    return 0;
+  }
+  std::uint32_t pid = 0;
+  if (sd_bus_message_read(reply, "u", &pid) < 0) pid = 0;
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  const TrayHost host =
+      IdentifyTrayHost(pid != 0 ? ProcessName(static_cast<pid_t>(pid)) : "",
+                       pid != 0 ? ProgramName(static_cast<pid_t>(pid)) : "", desktop != nullptr ? desktop : "");
+  if (host != tray.host) {
+    tray.host = host;
+    tray.Repaint();  // at the host's sizes before it first asks
+  }
+  tray.Register();
+  return 0;
+}
+
 void CStatusNotifier::Register() {
-  const int result =
-      sd_bus_call_method_async(bus, registerCall.put(), SNI_WATCHER_NAME, WATCHER_PATH, SNI_WATCHER_NAME,
-                               "RegisterStatusNotifierItem", OnRegisterReply, this, "s", serviceName.c_str());
+  unique_bus_message call;
+  int result = sd_bus_message_new_method_call(bus, call.put(), SNI_WATCHER_NAME, WATCHER_PATH, SNI_WATCHER_NAME,
+                                              "RegisterStatusNotifierItem");
+  if (result >= 0) result = sd_bus_message_append(call.get(), "s", SNI_ITEM_PATH);
+  if (result >= 0) {
+    result = sd_bus_call_async(bus, pendingCall.put(), call.get(), &OnRegisterReply, this, WATCHER_CALL_TIMEOUT_USEC);
+  }
   if (result < 0) std::fprintf(stderr, "gleamo: cannot register the tray item: %s\n", std::strerror(-result));
 }
 
 int CStatusNotifier::OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_error*) {
   CStatusNotifier& tray = TrayOf(self);
+  tray.pendingCall.reset();
   const sd_bus_error* failure = sd_bus_message_get_error(reply);
-  if (failure == nullptr || tray.noWatcherReported) return 0;
-  tray.noWatcherReported = true;
-  std::fprintf(stderr,
-               "gleamo: no StatusNotifierWatcher on the session bus (%s); the icon appears when a tray host "
-               "starts\n",
-               failure->message != nullptr ? failure->message : failure->name);
+  if (failure == nullptr) {
+    tray.registered = true;
+    tray.SetShown(true);
+    return 0;
+  }
+  if (NoWatcher(failure)) {  // gone in the meantime
+    tray.SetShown(false);
+    return 0;
+  }
+  tray.RetryLater(ErrorText(failure));
+  return 0;
+}
+
+void CStatusNotifier::RetryLater(const char* why) {
+  if (refusals >= REFUSALS_BEFORE_GIVING_UP) {
+    if (!refusalReported) {
+      std::fprintf(stderr, "gleamo: the tray host refused the icon %d times (%s); waiting for it to restart\n",
+                   refusals, why);
+    }
+    refusalReported = true;
+    SetShown(false);
+    return;
+  }
+  const std::uint64_t delay = (1000000ULL << refusals);  // 1 s, doubled each time
+  ++refusals;
+  std::uint64_t now = 0;
+  sd_event_now(event, CLOCK_MONOTONIC, &now);
+  if (sd_event_add_time(event, retryTimer.put(), CLOCK_MONOTONIC, now + delay, 0, &OnRetryTimer, this) < 0) {
+    SetShown(false);
+  }
+}
+
+int CStatusNotifier::OnRetryTimer(sd_event_source*, std::uint64_t, void* self) {
+  CStatusNotifier& tray = TrayOf(self);
+  tray.retryTimer.reset();
+  tray.AskWatcherOwner();
   return 0;
 }
 
 int CStatusNotifier::OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error*) {
-  if (WatcherStarted(message)) TrayOf(self).Register();
+  CStatusNotifier& tray = TrayOf(self);
+  const char* name = nullptr;
+  const char* oldOwner = nullptr;
+  const char* newOwner = nullptr;
+  const char* sender = sd_bus_message_get_sender(message);
+  if (sender == nullptr || std::strcmp(sender, BUS_DRIVER) != 0) return 0;
+  if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+  if (std::strcmp(name, SNI_WATCHER_NAME) != 0) return 0;
+  tray.registered = false;
+  tray.pendingCall.reset();
+  tray.retryTimer.reset();
+  tray.refusals = 0;
+  tray.refusalReported = false;
+  if (newOwner[0] == '\0') {
+    tray.SetShown(false);  // the host went away: until another one starts
+  } else {
+    tray.AskWatcherOwner();  // a host started, or restarted
+  }
   return 0;
+}
+
+int CStatusNotifier::OnItemUnregistered(sd_bus_message* message, void* self, sd_bus_error*) {
+  CStatusNotifier& tray = TrayOf(self);
+  const char* service = nullptr;
+  if (!tray.registered || sd_bus_message_read(message, "s", &service) < 0) return 0;
+  // Watchers name an item by its bus name, its unique name, or either with
+  // the object's path.
+  const char* unique = nullptr;
+  sd_bus_get_unique_name(tray.bus, &unique);
+  const std::string id = service;
+  const bool ours = id.rfind(tray.serviceName, 0) == 0 || (unique != nullptr && id.rfind(unique, 0) == 0);
+  if (!ours) return 0;
+  tray.registered = false;
+  tray.RetryLater("it dropped the icon");
+  return 0;
+}
+
+void CStatusNotifier::SetShown(bool shown) {
+  if (!shown) registered = false;
+  if (shown == shownReported) return;
+  shownReported = shown;
+  if (onShown) onShown(shown);
 }
 
 void CStatusNotifier::SetLabels(const char* top, const char* bottom) {
@@ -445,10 +652,14 @@ void CStatusNotifier::ReplaceIcon(IconCode code, const char* newTooltip) {
   // when its text is new.
   const bool tooltipChanged = std::strcmp(text, tooltip) != 0;
   std::memcpy(tooltip, text, sizeof text);
-  MakeIconPixmaps(PaintIconRaster(topLabel, bottomLabel, code), pixmaps);
-  if (!itemObject) return;
-  Emit("NewIcon");
-  if (tooltipChanged) Emit("NewToolTip");
+  iconCode = code;
+  Repaint();
+  if (tooltipChanged && itemObject) Emit("NewToolTip");
+}
+
+void CStatusNotifier::Repaint() {
+  MakeIconPixmaps(PaintIconRaster(topLabel, bottomLabel, iconCode), TraitsOf(host).pixmapSizes, pixmaps);
+  if (itemObject) Emit("NewIcon");
 }
 
 void CStatusNotifier::Emit(const char* signal) {
@@ -459,10 +670,16 @@ void CStatusNotifier::Emit(const char* signal) {
 }
 
 void CStatusNotifier::Remove() {
-  registerCall.reset();
+  retryTimer.reset();
+  pendingCall.reset();
+  unregisteredMatch.reset();
   watcherMatch.reset();
-  if (nameOwned) sd_bus_release_name(bus, serviceName.c_str());
-  nameOwned = false;
+  // Given back without waiting for the answer: a bus that does not answer
+  // must not hold up the program's end.
+  if (nameRequest) sd_bus_release_name_async(bus, nullptr, serviceName.c_str(), nullptr, nullptr);
+  nameRequest.reset();
   menuObject.reset();
   itemObject.reset();
+  registered = false;
+  shownReported.reset();
 }

@@ -1,18 +1,22 @@
 // The tray icon on a Linux desktop, spoken straight over D-Bus: a
 // StatusNotifierItem with the painted pixmaps and tooltip, and its menu over
 // com.canonical.dbusmenu. Desktops without a GUI toolkit of ours show it as
-// KDE Plasma, Xfce, LXQt, Cinnamon, waybar or GNOME's AppIndicator extension
-// draw these items.
+// KDE Plasma, Xfce, LXQt, MATE, Cinnamon, waybar, swaybar or GNOME's
+// AppIndicator extension draw these items.
 #pragma once
 
 #include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
 
 #include <array>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "common/gleamo_types.h"
 #include "common/systemd_handles_linux.h"
 #include "tray/icon_pixmap_linux.h"
+#include "tray/tray_host_linux.h"
 #include "tray/tray_icon_linux.h"
 
 constexpr char SNI_WATCHER_NAME[] = "org.kde.StatusNotifierWatcher";
@@ -28,25 +32,28 @@ struct TrayMenuItem {
 // The tray menu in its order: help, meet author, end program.
 extern const std::array<TrayMenuItem, 3> TRAY_MENU_ITEMS;
 
-// Calls handler with every NameOwnerChanged of the bus (sd-bus matches no
-// argument of a signal), for it to ask WatcherStarted.
-int MatchNameOwnerChanges(sd_bus* bus, sd_bus_slot** slot, sd_bus_message_handler_t handler, void* userdata);
-// Whether a NameOwnerChanged tells of a StatusNotifierWatcher that has just
-// started: a tray host started, or restarted.
-bool WatcherStarted(sd_bus_message* nameOwnerChanged);
-
 class CStatusNotifier : public CTrayIcon {
  public:
-  // Does nothing on the bus until Add.
-  CStatusNotifier(sd_bus* bus, CommandHandler onCommand);
+  // Opens gleamo's own menu at these screen coordinates, for hosts that
+  // draw none (swaybar) or call Activate on a left click; false where none
+  // can be shown.
+  using MenuRequestHandler = std::function<bool(int x, int y)>;
+  // Told when the item is registered with a watcher (true), and when no
+  // watcher shows it any more: none runs, it went away, or it kept refusing
+  // the item (false).
+  using ShownHandler = std::function<void(bool shown)>;
+
+  // Does nothing on the bus until Add. The event loop times the retries.
+  CStatusNotifier(sd_bus* bus, sd_event* event, CommandHandler onCommand, MenuRequestHandler onMenuRequest,
+                  ShownHandler onShown);
   ~CStatusNotifier() override;
   CStatusNotifier(const CStatusNotifier&) = delete;
   CStatusNotifier& operator=(const CStatusNotifier&) = delete;
 
-  // Publishes the item and its menu, takes the item's bus name and registers
-  // with the StatusNotifierWatcher, again whenever the watcher's name changes
-  // owner. Without a watcher it says so once on standard error and waits for
-  // one. False when the bus refuses the name or the objects.
+  // Publishes the item and its menu, asks for the item's bus name, follows
+  // the StatusNotifierWatcher's name and registers with each watcher that
+  // runs. Every bus call is asynchronous. False when the objects cannot be
+  // published.
   bool Add() override;
 
   void SetLabels(const char* top, const char* bottom) override;
@@ -55,32 +62,58 @@ class CStatusNotifier : public CTrayIcon {
   // is new.
   void ReplaceIcon(IconCode code, const char* tooltip) override;
 
-  // Gives up the bus name and the objects: the watcher sees the item leave.
+  // Takes the objects off the bus and gives up the name: the watcher drops
+  // the item.
   void Remove();
 
+  bool Added() const { return static_cast<bool>(itemObject); }
+  bool Registered() const { return registered; }
+  TrayHost Host() const { return host; }
   const std::string& ServiceName() const { return serviceName; }
   const IconPixmaps& Pixmaps() const { return pixmaps; }
   const char* Tooltip() const { return tooltip; }
 
+  // The menu of the item's own (ContextMenu, or Activate where the host
+  // opens no menu of its own on a failed one); the handlers answer the call.
+  bool OpenOwnMenu(int x, int y) { return onMenuRequest && onMenuRequest(x, y); }
+  bool ActivateOpensHostMenu() const { return TraitsOf(host).menuOnFailedActivate; }
+  const CommandHandler& OnCommand() const { return onCommand; }
+
  private:
+  void AskWatcherOwner();
   void Register();
+  void RetryLater(const char* why);
+  void Repaint();
+  void SetShown(bool shown);
   void Emit(const char* signal);
-  static int OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* error);
+  static int OnItemUnregistered(sd_bus_message* message, void* self, sd_bus_error* error);
+  static int OnWatcherPid(sd_bus_message* reply, void* self, sd_bus_error* error);
+  static int OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_error* error);
+  static int OnRetryTimer(sd_event_source* source, std::uint64_t usec, void* self);
 
   sd_bus* bus;
-  // The menu object's own state: what a click runs.
+  sd_event* event;
   CommandHandler onCommand;
+  MenuRequestHandler onMenuRequest;
+  ShownHandler onShown;
   std::string serviceName;
-  bool nameOwned = false;
-  bool noWatcherReported = false;
+  TrayHost host = TrayHost::Unknown;
+  bool registered = false;
+  std::optional<bool> shownReported;  // what onShown was last told
+  int refusals = 0;                   // by the watcher that runs now
+  bool refusalReported = false;
   bool emitFailureReported = false;
   unique_bus_slot itemObject;
   unique_bus_slot menuObject;
+  unique_bus_slot nameRequest;
   unique_bus_slot watcherMatch;
-  unique_bus_slot registerCall;
+  unique_bus_slot unregisteredMatch;
+  unique_bus_slot pendingCall;  // the watcher's owner, or the registration
+  unique_sd_event_source retryTimer;
   char topLabel[5] = "";
   char bottomLabel[4] = "";
   char tooltip[128] = "";
+  IconCode iconCode = 0;
   IconPixmaps pixmaps;
 };

@@ -123,13 +123,15 @@ class Screen:
         return None
 
     def popup_menus(self):
-        """(x, y, width, height) of the viewable windows below the panel."""
+        """(x, y, width, height) of the viewable windows taller than the
+        panel: the panel's own menu, or gleamo's, which a click brings while
+        the panel has not loaded the item's menu yet."""
         tree = subprocess.run(["xwininfo", "-root", "-children"], env=self.env, check=True,
                               capture_output=True, text=True).stdout
         menus = []
         for window, width, height, x, y in re.findall(r"^\s*(0x[0-9a-f]+).*?\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", tree,
                                                       re.MULTILINE):
-            if int(y) < PANEL_SIZE - 2 or int(height) < 40:
+            if int(height) < 40:
                 continue
             info = subprocess.run(["xwininfo", "-id", window], env=self.env, capture_output=True, text=True).stdout
             if "IsViewable" in info:
