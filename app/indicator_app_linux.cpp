@@ -50,6 +50,48 @@ std::FILE* DiagnosticStream(std::FILE* stream) {
   return stream;
 }
 
+namespace {
+
+// How long the start waits for the session bus to say whether a
+// StatusNotifierWatcher runs before an X tray may take the icon; a healthy
+// bus answers in milliseconds.
+constexpr std::uint64_t CHOICE_WAIT_USEC = 1000 * 1000;
+// A bus that has not finished its greeting by then never will: sd-bus
+// would wait 90 s, and block the end of the program meanwhile.
+constexpr std::uint64_t BUS_ANSWER_USEC = 5 * 1000 * 1000;
+// At login the panel may start a moment after gleamo: only a tray still
+// missing after this is told where a user sees it.
+constexpr std::uint64_t NO_TRAY_USEC = 5 * 1000 * 1000;
+// Every bus call of ours is answered in this time, or counts as failed.
+constexpr std::uint64_t BUS_CALL_USEC = 5 * 1000 * 1000;
+
+constexpr char NO_TRAY_SUMMARY[] = "gleamo has no tray to show its icon in";
+
+bool OnGnome() {
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  return desktop != nullptr && std::strstr(desktop, "GNOME") != nullptr;
+}
+
+// What to do about a desktop without a tray, named for the desktop.
+std::string NoTrayAdvice() {
+  if (OnGnome()) {
+    return "GNOME shows tray icons with the \"AppIndicator and KStatusNotifierItem Support\" extension: install it "
+           "(package gnome-shell-extension-appindicator), switch it on in Extensions, and the icon appears at "
+           "once.";
+  }
+  return "Add a tray to the panel (Status Tray, System Tray or Notification Area), or start one such as trayer, "
+         "and the icon appears at once.";
+}
+
+int AddDeadline(sd_event* event, unique_sd_event_source& source, std::uint64_t usec, sd_event_time_handler_t handler,
+                void* self) {
+  std::uint64_t now = 0;
+  sd_event_now(event, CLOCK_MONOTONIC, &now);
+  return sd_event_add_time(event, source.put(), CLOCK_MONOTONIC, now + usec, 0, handler, self);
+}
+
+}  // namespace
+
 CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot,
                              bool verbose)
     : settings(settings),
@@ -57,18 +99,22 @@ CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskSt
       diagnostics(verbose ? DiagnosticStream(stdout) : nullptr) {}
 
 CIndicatorApp::~CIndicatorApp() {
-  RemoveTray();
+  statusNotifier.reset();
+  xembed.reset();
   timer.reset();
-  bus.reset();  // flushes what is still queued
+  DropBus();
 }
 
-void CIndicatorApp::RemoveTray() {
+void CIndicatorApp::DropBus() {
   pendingNotify.reset();
   pendingOpenUri.reset();
-  watcherMatch.reset();
-  tray = nullptr;
+  busDisconnected.reset();
+  busDeadline.reset();
   statusNotifier.reset();  // gives up the name: the watcher drops the item
-  xembed.reset();          // closes the X connection: the X tray drops the window
+  // Only a bus that is up can take what is still queued (the item
+  // leaving); waiting on one that never answered would hold the end up.
+  if (bus && sd_bus_is_ready(bus.get()) <= 0) sd_bus_close(bus.get());
+  bus.reset();
 }
 
 int CIndicatorApp::Run() {
@@ -79,18 +125,27 @@ int CIndicatorApp::Run() {
   }
 
   // StatusNotifierItems need the session bus, XEmbed trays the X display:
-  // either one is enough to show the icon.
+  // either one is enough to show the icon. Neither connection waits for an
+  // answer here.
   const int busResult = sd_bus_open_user(bus.put());
-  xembed = CXEmbedTray::Connect(event.get(), [this](int commandId) { OnCommand(commandId); });
+  xembed = CXEmbedTray::Connect(
+      event.get(), [this](int commandId) { OnCommand(commandId); }, [this] { OnDisplayLost(); });
   if (busResult < 0 && !xembed) {
     std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
                  std::strerror(-busResult));
     return 1;
   }
   if (busResult >= 0) {
+    sd_bus_set_method_call_timeout(bus.get(), BUS_CALL_USEC);
     sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
-    // The session bus goes away with the session: so does its tray icon.
-    sd_bus_set_exit_on_disconnect(bus.get(), 1);
+    sd_bus_match_signal_async(bus.get(), busDisconnected.put(), nullptr, "/org/freedesktop/DBus/Local",
+                              "org.freedesktop.DBus.Local", "Disconnected", &OnBusDisconnected, nullptr, this);
+    AddDeadline(event.get(), busDeadline, BUS_ANSWER_USEC, &OnBusDeadline, this);
+    statusNotifier = std::make_unique<CStatusNotifier>(
+        bus.get(), event.get(), [this](int commandId) { OnCommand(commandId); },
+        [this](int x, int y) { return OpenMenuAt(x, y); }, [this](bool itemShown) { OnItemShown(itemShown); });
+  } else {
+    bus.reset();
   }
 
   // The child of xdg-open is nobody's to wait for.
@@ -120,12 +175,18 @@ int CIndicatorApp::Run() {
   }
   sd_event_source_set_io_fd_own(timer.get(), 1);
 
-  sd_event_loop(event.get());
+  const int exitCode = sd_event_loop(event.get());
 
   if (diagnostics != nullptr) std::fflush(diagnostics);
-  RemoveTray();
-  if (bus) sd_bus_flush(bus.get());
-  return 0;
+  statusNotifier.reset();
+  xembed.reset();  // closes the X connection: the X tray drops the window
+  DropBus();
+  return exitCode < 0 ? 1 : exitCode;
+}
+
+void CIndicatorApp::End(int exitCode) {
+  timer.reset();
+  sd_event_exit(event.get(), exitCode);
 }
 
 int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*events*/, void* self) {
@@ -148,103 +209,222 @@ void CIndicatorApp::OnPollTimer() {
         return total;
       },
       [this] { return PollDiskCounters(source, diagnostics); }, [this] { RebuildTray(); });
+  FollowXTray();
 }
 
 void CIndicatorApp::RebuildTray() {
-  if (!tray) {
-    ChooseTray();
+  if (!traysStarted) {
+    traysStarted = true;
+    StartTrays();
     return;
   }
-  tray->ReplaceIcon(iconCode, tooltip);
+  // Both keep the picture, so whichever host comes first shows it at once.
+  if (statusNotifier) statusNotifier->ReplaceIcon(iconCode, tooltip);
+  if (xembed) xembed->ReplaceIcon(iconCode, tooltip);
 }
 
-void CIndicatorApp::ChooseTray() {
-  const bool watcher = bus && WatcherPresent();
-  if (!xembed || watcher) {
-    UseStatusNotifier();
+void CIndicatorApp::StartTrays() {
+  for (CTrayIcon* tray : {static_cast<CTrayIcon*>(statusNotifier.get()), static_cast<CTrayIcon*>(xembed.get())}) {
+    if (tray == nullptr) continue;
+    tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
+    tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
+  }
+  AddDeadline(event.get(), noTrayDeadline, NO_TRAY_USEC, &OnNoTrayDeadline, this);
+  if (statusNotifier && statusNotifier->Add()) {
+    // A watcher, where one runs, is preferred to an X tray on the same
+    // desktop (Plasma's X trays are a proxy for items): X waits for the
+    // bus's answer, or for a bus that does not give one.
+    if (xembed) AddDeadline(event.get(), choiceDeadline, CHOICE_WAIT_USEC, &OnChoiceDeadline, this);
     return;
   }
-  const bool xTray = xembed->TrayPresent();
-  if (!xTray) {
-    if (bus) {
-      std::fprintf(stderr,
-                   "gleamo: no StatusNotifierWatcher on the session bus and no system tray on the X display; the "
-                   "icon appears in whichever starts first\n");
-    } else {
-      std::fprintf(stderr, "gleamo: no system tray on the X display; the icon appears when one starts\n");
-    }
-  }
-  ShowThrough(*xembed);
-  // A StatusNotifierWatcher that starts while no X tray holds the icon
-  // takes it over.
-  if (bus) {
-    MatchNameOwnerChanges(bus.get(), watcherMatch.put(), &OnWatcherOwnerChanged, this);
-  }
+  WaitForXTray();
 }
 
-void CIndicatorApp::UseStatusNotifier() {
-  watcherMatch.reset();
-  tray = nullptr;
-  xembed.reset();
-  statusNotifier = std::make_unique<CStatusNotifier>(bus.get(), [this](int commandId) { OnCommand(commandId); });
-  ShowThrough(*statusNotifier);
-}
-
-void CIndicatorApp::ShowThrough(CTrayIcon& chosen) {
-  tray = &chosen;
-  tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
-  tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
-  tray->Add();
-}
-
-bool CIndicatorApp::WatcherPresent() {
-  unique_bus_message reply;
-  int owned = 0;
-  if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                         "NameHasOwner", nullptr, reply.put(), "s", SNI_WATCHER_NAME) < 0 ||
-      sd_bus_message_read(reply.get(), "b", &owned) < 0) {
-    return false;
-  }
-  return owned != 0;
-}
-
-int CIndicatorApp::OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* /*error*/) {
+int CIndicatorApp::OnChoiceDeadline(sd_event_source*, std::uint64_t, void* self) {
   auto* app = static_cast<CIndicatorApp*>(self);
-  if (!WatcherStarted(message)) return 0;
-  if (app->tray == app->xembed.get() && !app->xembed->Docked()) app->UseStatusNotifier();
+  if (app->shown == Shown::Nowhere) app->WaitForXTray();
   return 0;
+}
+
+void CIndicatorApp::OnItemShown(bool itemShown) {
+  if (itemShown) {
+    if (shown == Shown::XTray) {
+      statusNotifier->Remove();  // the X tray was first: one icon is enough
+      return;
+    }
+    shown = Shown::Item;
+    everShown = true;
+    waitingForXTray = false;
+    if (xembed) xembed->Remove();
+    return;
+  }
+  if (shown == Shown::Item) shown = Shown::Nowhere;
+  // No watcher, or it went away: an X tray may show the icon meanwhile,
+  // while the item waits for the next watcher.
+  if (xembed) {
+    WaitForXTray();
+  } else {
+    SayNoHostOnce();
+  }
+}
+
+void CIndicatorApp::WaitForXTray() {
+  choiceDeadline.reset();
+  if (!xembed || displayLost || waitingForXTray || shown == Shown::XTray) return;
+  waitingForXTray = true;
+  xembed->Add();
+  FollowXTray();
+  if (shown == Shown::Nowhere) SayNoHostOnce();
+}
+
+void CIndicatorApp::FollowXTray() {
+  if (displayLost) {
+    // Let go outside the XEmbed icon's own call that told of the loss.
+    xembed.reset();
+    displayLost = false;
+    waitingForXTray = false;
+    if (shown == Shown::XTray) shown = Shown::Nowhere;
+  }
+  if (!xembed || !waitingForXTray) return;
+  const bool docked = xembed->Docked();
+  if (docked && shown != Shown::XTray) {
+    shown = Shown::XTray;
+    everShown = true;
+    if (statusNotifier) statusNotifier->Remove();
+  } else if (!docked && shown == Shown::XTray) {
+    // The X tray went away: a watcher may take the icon, or the next tray.
+    shown = Shown::Nowhere;
+    if (statusNotifier) statusNotifier->Add();
+  }
+}
+
+void CIndicatorApp::SayNoHostOnce() {
+  // Said when the icon has found no host yet; a host that restarts is not
+  // worth a word.
+  if (noHostSaid || everShown) return;
+  noHostSaid = true;
+  if (statusNotifier && xembed) {
+    std::fprintf(stderr,
+                 "gleamo: no StatusNotifierWatcher on the session bus and no system tray on the X display; the "
+                 "icon appears in whichever starts first\n");
+  } else if (xembed) {
+    std::fprintf(stderr, "gleamo: no system tray on the X display; the icon appears when one starts\n");
+  } else {
+    std::fprintf(stderr,
+                 "gleamo: no StatusNotifierWatcher on the session bus; the icon appears when a tray host starts\n");
+  }
+}
+
+int CIndicatorApp::OnNoTrayDeadline(sd_event_source*, std::uint64_t, void* self) {
+  auto* app = static_cast<CIndicatorApp*>(self);
+  app->noTrayDeadline.reset();
+  if (app->shown == Shown::Nowhere && !app->everShown) app->TellNoTray();
+  return 0;
+}
+
+void CIndicatorApp::TellNoTray() {
+  // Started from a desktop's autostart, nobody reads standard error: the
+  // desktop shows it, once, and gleamo goes on waiting for a tray.
+  if (noTrayTold) return;
+  noTrayTold = true;
+  const std::string advice = NoTrayAdvice();
+  std::fprintf(stderr, "gleamo: %s\n", advice.c_str());
+  Notify(NO_TRAY_SUMMARY, advice, false);
+}
+
+bool CIndicatorApp::OpenMenuAt(int x, int y) {
+  if (!xembed) return false;
+  xembed->OpenMenu(x, y);
+  return true;
+}
+
+void CIndicatorApp::ShowText(const char* title, const std::string& text) {
+  if (xembed) xembed->ShowText(title, text.c_str());
+}
+
+void CIndicatorApp::Notify(const char* summary, const std::string& body, bool usage) {
+  // Shown by the desktop's notification service, each one in place of the
+  // last; without one, in a window of gleamo's own.
+  const auto withoutService = [this, summary, body, usage] {
+    if (usage) PrintUsage();
+    ShowText(summary, body);
+  };
+  if (!bus) {
+    withoutService();
+    return;
+  }
+  if (pendingNotify) return;  // a burst of clicks: the one on its way says it
+  usageNotified = usage;
+  const int result = sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications",
+                                              "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                              "Notify", &OnNotifyReply, this, "susssasa{sv}i", "gleamo",
+                                              lastNotification, "", summary, body.c_str(), 0, 0, -1);
+  if (result < 0) withoutService();
+}
+
+int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* /*error*/) {
+  auto* app = static_cast<CIndicatorApp*>(self);
+  app->pendingNotify.reset();
+  if (!sd_bus_message_is_method_error(reply, nullptr)) {
+    if (sd_bus_message_read(reply, "u", &app->lastNotification) < 0) app->lastNotification = 0;
+    return 0;
+  }
+  // No notification service: where a user sees it still.
+  if (app->usageNotified) {
+    PrintUsage();
+    app->ShowText("Usage", LinuxUsageText());
+  } else {
+    app->ShowText(NO_TRAY_SUMMARY, NoTrayAdvice());
+  }
+  return 0;
+}
+
+int CIndicatorApp::OnBusDisconnected(sd_bus_message*, void* self, sd_bus_error*) {
+  static_cast<CIndicatorApp*>(self)->LoseBus("lost the connection to the session bus");
+  return 0;
+}
+
+int CIndicatorApp::OnBusDeadline(sd_event_source*, std::uint64_t, void* self) {
+  auto* app = static_cast<CIndicatorApp*>(self);
+  app->busDeadline.reset();
+  if (app->bus && sd_bus_is_ready(app->bus.get()) <= 0) app->LoseBus("the session bus does not answer");
+  return 0;
+}
+
+void CIndicatorApp::LoseBus(const char* why) {
+  // An icon in an X tray needs no bus: it stays, and gleamo with it. An
+  // item without its bus is gone: the program ends with an error, so that
+  // a session manager can start it again.
+  if (shown == Shown::Item || !xembed) {
+    std::fprintf(stderr, "gleamo: %s\n", why);
+    End(1);
+    return;
+  }
+  std::fprintf(stderr, "gleamo: %s; going on without it\n", why);
+  DropBus();
+  WaitForXTray();
+}
+
+void CIndicatorApp::OnDisplayLost() {
+  // The XEmbed icon has said it; an icon shown there is gone.
+  if (shown == Shown::XTray || !statusNotifier) {
+    End(1);
+    return;
+  }
+  displayLost = true;  // only gleamo's own menu and texts go with it
 }
 
 void CIndicatorApp::OnCommand(int commandId) {
   switch (commandId) {
     case ID_HELP: ShowUsage(); break;
     case ID_MEET_AUTHOR: OpenAuthorPage(); break;
-    case ID_END_PROGRAM:
-      timer.reset();
-      sd_event_exit(event.get(), 0);
-      break;
+    case ID_END_PROGRAM: End(0); break;
     default: break;
   }
 }
 
 void CIndicatorApp::ShowUsage() {
-  if (!bus) {
-    PrintUsage();
-    return;
-  }
-  const int result = sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications",
-                                              "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                              "Notify", &OnNotifyReply, this, "susssasa{sv}i", "gleamo", 0u, "",
-                                              "Usage", LinuxUsageText().c_str(), 0, 0, -1);
-  if (result < 0) {
-    PrintUsage();
-  }
-}
-
-int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
-  // No notification service: the text goes where a terminal user sees it.
-  if (sd_bus_message_is_method_error(reply, nullptr)) PrintUsage();
-  return 0;
+  Notify("Usage", LinuxUsageText(), true);
 }
 
 void CIndicatorApp::OpenAuthorPage() {
@@ -259,7 +439,6 @@ void CIndicatorApp::OpenAuthorPage() {
     OnOpenUriReply(nullptr, this, nullptr);
   }
 }
-
 int CIndicatorApp::OnOpenUriReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
   if (reply != nullptr && !sd_bus_message_is_method_error(reply, nullptr)) return 0;
   // No portal: xdg-open, with the signal state a fresh program expects.

@@ -41,8 +41,10 @@ class CIndicatorApp {
 
   // Connects to the session bus and the X display, starts the tick (300 ms,
   // 150 ms fast) and runs until "end program", SIGTERM or SIGINT; then
-  // takes the icon away. Returns 0, or 1 when there is neither a session bus
-  // nor an X display to show an icon on.
+  // takes the icon away. Returns 0; 1 when there is neither a session bus
+  // nor an X display to show an icon on, or when the one the icon was shown
+  // through is lost or never answers, so that a session manager can start
+  // it again.
   int Run();
 
   // One tick: sample, decide the icon code, rebuild the tray on a change.
@@ -51,17 +53,33 @@ class CIndicatorApp {
   void OnCommand(int commandId);
 
  private:
+  // Where the icon is shown: nowhere yet, as a StatusNotifierItem, or
+  // docked in an X tray. While it is nowhere, both wait for their host and
+  // the first one found takes the icon; the other stands down until that
+  // host goes away.
+  enum class Shown { Nowhere, Item, XTray };
+
+  void StartTrays();
   void RebuildTray();
-  void ChooseTray();
-  void UseStatusNotifier();
-  void ShowThrough(CTrayIcon& chosen);
-  // Takes the icon away, and the calls still waiting for an answer.
-  void RemoveTray();
-  bool WatcherPresent();
-  static int OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* error);
+  void OnItemShown(bool shown);
+  void WaitForXTray();
+  void FollowXTray();
+  void SayNoHostOnce();
+  void TellNoTray();
+  bool OpenMenuAt(int x, int y);
+  void ShowText(const char* title, const std::string& text);
+  void Notify(const char* summary, const std::string& body, bool usage);
+  void LoseBus(const char* why);
+  void DropBus();
+  void OnDisplayLost();
   void ShowUsage();
   void OpenAuthorPage();
+  void End(int exitCode);
   static int OnTimer(sd_event_source* source, int fd, std::uint32_t events, void* self);
+  static int OnBusDisconnected(sd_bus_message* message, void* self, sd_bus_error* error);
+  static int OnBusDeadline(sd_event_source* source, std::uint64_t usec, void* self);
+  static int OnChoiceDeadline(sd_event_source* source, std::uint64_t usec, void* self);
+  static int OnNoTrayDeadline(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnOpenUriReply(sd_bus_message* reply, void* self, sd_bus_error* error);
 
@@ -74,15 +92,25 @@ class CIndicatorApp {
   unique_sd_event_source timer;
   unique_sd_event_source terminateSignal;
   unique_sd_event_source interruptSignal;
-  // The two trays, and the one the icon is shown through (none before the
-  // first tick). Where no StatusNotifierWatcher runs but an X tray does, the
-  // XEmbed one; while it is not docked, a watcher that appears takes the
-  // icon over.
+  unique_sd_event_source busDeadline;
+  unique_sd_event_source choiceDeadline;
+  unique_sd_event_source noTrayDeadline;
+  unique_bus_slot busDisconnected;
+  // The two trays: the item wherever a session bus runs, the XEmbed icon
+  // wherever an X display does, which also draws gleamo's own menu and
+  // texts there.
   std::unique_ptr<CStatusNotifier> statusNotifier;
-  std::unique_ptr<CXEmbedTray> xembed;  // also the X display's connection
-  CTrayIcon* tray = nullptr;
-  unique_bus_slot watcherMatch;
+  std::unique_ptr<CXEmbedTray> xembed;
+  bool traysStarted = false;
+  Shown shown = Shown::Nowhere;
+  bool waitingForXTray = false;
+  bool displayLost = false;
+  bool everShown = false;
+  bool noHostSaid = false;
+  bool noTrayTold = false;
   unique_bus_slot pendingNotify;
+  std::uint32_t lastNotification = 0;  // replaced by the next one
+  bool usageNotified = false;          // the last notification is the usage
   unique_bus_slot pendingOpenUri;
 
   bool firstTick = true;
