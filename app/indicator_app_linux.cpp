@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/timerfd.h>
@@ -157,8 +158,8 @@ int CIndicatorApp::Run() {
   sigaddset(&endSignals, SIGTERM);
   sigaddset(&endSignals, SIGINT);
   sigprocmask(SIG_BLOCK, &endSignals, nullptr);
-  sd_event_add_signal(event.get(), terminateSignal.put(), SIGTERM, nullptr, nullptr);
-  sd_event_add_signal(event.get(), interruptSignal.put(), SIGINT, nullptr, nullptr);
+  sd_event_add_signal(event.get(), terminateSignal.put(), SIGTERM, &OnEndSignal, this);
+  sd_event_add_signal(event.get(), interruptSignal.put(), SIGINT, &OnEndSignal, this);
 
   // A periodic timer of the kernel's own: each tick costs one wake-up and
   // one read, with nothing to re-arm.
@@ -186,7 +187,15 @@ int CIndicatorApp::Run() {
 
 void CIndicatorApp::End(int exitCode) {
   timer.reset();
+  // The bus flushes what is queued as the loop ends, which on a bus that
+  // never finished its greeting would wait for it: such a bus is closed.
+  if (bus && sd_bus_is_ready(bus.get()) <= 0) sd_bus_close(bus.get());
   sd_event_exit(event.get(), exitCode);
+}
+
+int CIndicatorApp::OnEndSignal(sd_event_source*, const signalfd_siginfo*, void* self) {
+  static_cast<CIndicatorApp*>(self)->End(0);
+  return 0;
 }
 
 int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*events*/, void* self) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <systemd/sd-bus.h>
+#include <sys/signalfd.h>
 #include <systemd/sd-event.h>
 
 #include <cstdio>
@@ -76,6 +77,7 @@ class CIndicatorApp {
   void OpenAuthorPage();
   void End(int exitCode);
   static int OnTimer(sd_event_source* source, int fd, std::uint32_t events, void* self);
+  static int OnEndSignal(sd_event_source* source, const signalfd_siginfo* info, void* self);
   static int OnBusDisconnected(sd_bus_message* message, void* self, sd_bus_error* error);
   static int OnBusDeadline(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnChoiceDeadline(sd_event_source* source, std::uint64_t usec, void* self);

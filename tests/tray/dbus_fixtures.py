@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Stand-ins for the desktop's D-Bus services, for gleamo's tray tests.
 
-    dbus_fixtures.py watcher        a StatusNotifierWatcher
+    dbus_fixtures.py watcher [N]    a StatusNotifierWatcher (refusing the first N items)
     dbus_fixtures.py notifications  a notification service
     dbus_fixtures.py signals        a listener to every tray item's signals
 
@@ -25,14 +25,19 @@ def report(**fields):
 class Watcher(dbus.service.Object):
     INTERFACE = "org.kde.StatusNotifierWatcher"
 
-    def __init__(self, bus):
+    def __init__(self, bus, refusals=0):
         super().__init__(bus, "/StatusNotifierWatcher")
         self.items = []
+        self.refusals = refusals
 
     @dbus.service.method(INTERFACE, in_signature="s", out_signature="", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
+        refused = self.refusals > 0
+        report(call="RegisterStatusNotifierItem", service=str(service), sender=str(sender), refused=refused)
+        if refused:
+            self.refusals -= 1
+            raise dbus.exceptions.DBusException("busy", name="org.freedesktop.DBus.Error.Failed")
         self.items.append(str(service))
-        report(call="RegisterStatusNotifierItem", service=str(service), sender=str(sender))
         self.StatusNotifierItemRegistered(service)
 
     @dbus.service.method(INTERFACE, in_signature="s", out_signature="")
@@ -65,10 +70,11 @@ class Notifications(dbus.service.Object):
 
     @dbus.service.method(INTERFACE, in_signature="susssasa{sv}i", out_signature="u")
     def Notify(self, app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout):
-        self.last_id += 1
-        report(call="Notify", app_name=str(app_name), summary=str(summary), body=str(body),
-               expire_timeout=int(expire_timeout))
-        return dbus.UInt32(self.last_id)
+        if not replaces_id:
+            self.last_id += 1
+        report(call="Notify", app_name=str(app_name), replaces_id=int(replaces_id), summary=str(summary),
+               body=str(body), expire_timeout=int(expire_timeout))
+        return dbus.UInt32(replaces_id or self.last_id)  # as servers do: the replaced one keeps its id
 
     @dbus.service.method(INTERFACE, in_signature="", out_signature="as")
     def GetCapabilities(self):
@@ -85,7 +91,7 @@ def main():
     kind = sys.argv[1]
     if kind == "watcher":
         name = "org.kde.StatusNotifierWatcher"
-        service = Watcher(bus)
+        service = Watcher(bus, int(sys.argv[2]) if len(sys.argv) > 2 else 0)
     elif kind == "notifications":
         name = "org.freedesktop.Notifications"
         service = Notifications(bus)

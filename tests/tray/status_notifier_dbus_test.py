@@ -13,6 +13,7 @@ import os
 import queue
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -52,9 +53,9 @@ def model_pixmaps(code):
 class Fixture:
     """A stand-in service of dbus_fixtures.py, read line by line."""
 
-    def __init__(self, kind):
-        self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "dbus_fixtures.py"), kind],
-                                        stdout=subprocess.PIPE, text=True)
+    def __init__(self, kind, *arguments, env=None):
+        self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "dbus_fixtures.py"), kind, *arguments],
+                                        stdout=subprocess.PIPE, text=True, env=env)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         ready = self.lines.get(timeout=10)
@@ -175,8 +176,8 @@ class TrayTest(unittest.TestCase):
         self.cleanups.append(app.stop)
         return app
 
-    def fixture(self, kind):
-        fixture = Fixture(kind)
+    def fixture(self, kind, *arguments):
+        fixture = Fixture(kind, *arguments)
         self.cleanups.append(fixture.stop)
         return fixture
 
@@ -280,6 +281,30 @@ class MenuTest(TrayTest):
         self.assertEqual(raised.exception.get_dbus_name(), "org.freedesktop.DBus.Error.InvalidArgs")
         self.assertIsNone(app.process.poll())
 
+    def test_calls_naming_thousands_of_ids_are_refused_and_the_item_lives_on(self):
+        notifications = self.fixture("notifications")
+        app = self.start(["-f"])
+        menu = app.menu()
+        # Each id answered once, however often it is named.
+        group = menu.GetGroupProperties([ID_HELP] * 200 + [999] * 50, ["label"])
+        self.assertEqual([(int(i), dict(p)) for i, p in group], [(ID_HELP, {"label": "help"})])
+        for call in (lambda: menu.GetGroupProperties(dbus.Array([ID_HELP] * 570000, signature="i"), ["label"]),
+                     lambda: menu.AboutToShowGroup(dbus.Array(range(100000), signature="i")),
+                     lambda: menu.GetLayout(0, -1, ["label"] * 100000)):
+            with self.assertRaises(dbus.DBusException) as raised:
+                call()
+            self.assertEqual(raised.exception.get_dbus_name(), "org.freedesktop.DBus.Error.LimitsExceeded")
+        # A thousand clicks of help in one group are one click.
+        clicks = [(ID_HELP, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))] * 1000
+        with self.assertRaises(dbus.DBusException):
+            menu.EventGroup(dbus.Array(clicks, signature="(isvu)"))
+        menu.EventGroup(dbus.Array(clicks[:100], signature="(isvu)"))
+        self.assertIsNotNone(notifications.wait_for(lambda r: r.get("call") == "Notify"))
+        time.sleep(0.5)
+        self.assertEqual(notifications.received(), [])
+        self.assertEqual(app.item_property("Id"), "gleamo")
+        self.assertIsNone(app.process.poll())
+
     def test_end_program_ends_the_process_with_code_0(self):
         watcher = self.fixture("watcher")
         app = self.start(["-f"])
@@ -309,6 +334,12 @@ class MenuTest(TrayTest):
         self.assertTrue(note["body"].startswith(USAGE + "\n"), note["body"])
         self.assertIn("--verbose", note["body"])
         self.assertNotIn(USAGE, app.stdout())
+        # Each later help replaces the one shown, however many clicks come.
+        for _ in range(5):
+            app.click(ID_HELP)
+            again = notifications.wait_for(lambda r: r.get("call") == "Notify")
+            self.assertIsNotNone(again)
+            self.assertEqual(again["replaces_id"], 1)
 
     def test_help_without_notification_service_prints_the_usage(self):
         app = self.start(["-f"])
@@ -356,6 +387,75 @@ class WatcherTest(TrayTest):
         self.assertIsNotNone(watcher.wait_for(lambda r: r.get("service") == ITEM_PATH))
         self.assertIsNone(app.process.poll())
         self.assertEqual(app.stderr().count(NO_WATCHER), 1)
+
+
+    def test_a_refusing_watcher_is_asked_again(self):
+        watcher = self.fixture("watcher", "2")
+        app = self.start(["-f"])
+        calls = [watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem", timeout=6)
+                 for _ in range(3)]
+        self.assertEqual([call and call["refused"] for call in calls], [True, True, False])
+        self.assertNotIn("refused", app.stderr())
+
+    def test_without_any_tray_the_desktop_is_told_what_to_install(self):
+        notifications = self.fixture("notifications")
+        gnome = self.start(["-f"], env=dict(os.environ, XDG_CURRENT_DESKTOP="ubuntu:GNOME"))
+        other = self.start(["-f"], env=dict(os.environ, XDG_CURRENT_DESKTOP="XFCE"))
+        told = {}
+        while len(told) < 2:
+            note = notifications.wait_for(lambda r: r.get("call") == "Notify", timeout=10)
+            self.assertIsNotNone(note, "no notification of the missing tray; told " + repr(told))
+            told[note["body"]] = note["summary"]
+        self.assertEqual(set(told.values()), {"gleamo has no tray to show its icon in"})
+        self.assertEqual(sorted("gnome-shell-extension-appindicator" in body for body in told), [False, True])
+        watcher = self.fixture("watcher")  # still waiting for one
+        self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
+        self.assertEqual((gnome.process.poll(), other.process.poll()), (None, None))
+
+
+class BusTroubleTest(unittest.TestCase):
+    """gleamo on a bus of the test's own, which fails it."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="gleamo-bus-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def start(self, address):
+        app = GleamoRun(ARGS.app, ["-f"], env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address))
+        self.addCleanup(lambda: (app.end(), shutil.rmtree(app.dir, ignore_errors=True)))
+        return app
+
+    def test_an_item_that_loses_its_bus_ends_with_an_error(self):
+        daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(lambda: daemon.poll() is None and (daemon.kill(), daemon.wait()))
+        address = daemon.stdout.readline().strip()
+        watcher = Fixture("watcher", env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address))
+        self.addCleanup(watcher.stop)
+        app = self.start(address)
+        self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
+        daemon.kill()
+        daemon.wait()
+        self.assertEqual(app.process.wait(timeout=5), 1)
+        self.assertIn("gleamo: lost the connection to the session bus\n", app.stderr())
+
+    def test_a_bus_that_never_answers_ends_it_soon_and_sigterm_at_once(self):
+        # Takes connections and says nothing: a hung bus.
+        path = os.path.join(self.dir, "silent")
+        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        server.bind(path)
+        server.listen(8)
+        self.addCleanup(server.close)
+        ended = self.start("unix:path=" + path)
+        ended_started = time.monotonic()
+        stopped = self.start("unix:path=" + path)
+        time.sleep(1.0)
+        stopping = time.monotonic()
+        self.assertEqual(stopped.end(), 0)
+        self.assertLess(time.monotonic() - stopping, 1.0, "SIGTERM waited for the bus")
+        self.assertEqual(ended.process.wait(timeout=10), 1)
+        self.assertLess(time.monotonic() - ended_started, 8.0)
+        self.assertIn("gleamo: the session bus does not answer\n", ended.stderr())
 
 
 class DiskActivityTest(TrayTest):
