@@ -2,7 +2,8 @@
 // system tray protocol: trayer, tint2, i3bar, polybar, lxpanel, awesome): a
 // small window of ours docked into the tray, painted from the pixel model,
 // with a popup menu of its own. Spoken straight over XCB, on the
-// controller's event loop.
+// controller's event loop. It is also the controller's X display when the
+// icon is a StatusNotifierItem: the menu for hosts that draw none.
 #pragma once
 
 #include <systemd/sd-event.h>
@@ -15,15 +16,11 @@
 #include "common/systemd_handles_linux.h"
 #include "common/unique_handle.h"
 #include "tray/icon_raster.h"
+#include "tray/popup_menu_linux.h"
 #include "tray/tray_icon_linux.h"
+#include "tray/x_resources_linux.h"
 
 using unique_xcb_connection = unique_handle<xcb_connection_t*, call_release<&xcb_disconnect>>;
-
-// How a visual's pixels hold red, green, blue and alpha.
-struct PixelFormat {
-  std::uint32_t redMask = 0, greenMask = 0, blueMask = 0, alphaMask = 0;
-  std::uint32_t PixelOf(Rgb color) const;  // opaque
-};
 
 // Where the picture sits in an icon window of any shape: on the largest
 // square canvas, centred (an odd spare pixel to the right and the bottom),
@@ -54,14 +51,18 @@ class CXEmbedTray final : public CTrayIcon {
   void SetLabels(const char* top, const char* bottom) override;
   void ReplaceIcon(IconCode code, const char* tooltip) override;
 
+  // gleamo's menu with its corner at a point of the root window, docked or
+  // not; the choice goes to onCommand.
+  void OpenMenu(int rootX, int rootY);
+
  private:
   enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
 
-  CXEmbedTray(unique_xcb_connection connection, int screenNumber, CommandHandler onCommand);
+  CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* screen, int screenNumber, CommandHandler onCommand);
   bool Listen(sd_event* event);
   static int OnReadable(sd_event_source* source, int fd, std::uint32_t events, void* self);
   static int OnPrepare(sd_event_source* source, void* self);
-  void Dispatch(xcb_generic_event_t* event);
+  void Dispatch(const xcb_generic_event_t* event);
 
   void Dock(xcb_window_t owner);
   void Undock();
@@ -69,26 +70,17 @@ class CXEmbedTray final : public CTrayIcon {
   void SetSizeHints(int side);
   void PaintIcon();
 
-  void OpenMenu(int rootX, int rootY);
-  void CloseMenu();
-  void DrawMenu();
-  int MenuItemAt(int x, int y) const;
-  void SelectMenuItem(int index);
-  void ChooseMenuItem(int index);
-  void OnMenuKey(xcb_keycode_t key);
-  void LearnMenuKeys();
-
+  // First: every resource below is made on it and freed before it closes.
   unique_xcb_connection connection;
-  xcb_screen_t* screen = nullptr;
-  CommandHandler onCommand;
+  const xcb_screen_t* screen;
   unique_sd_event_source readable;
   sd_event* loop = nullptr;
   std::array<xcb_atom_t, ATOM_COUNT> atoms{};
 
   xcb_window_t manager = XCB_NONE;  // the tray's selection owner we docked with
-  xcb_window_t icon = XCB_NONE;
-  xcb_gcontext_t iconGc = XCB_NONE;
-  xcb_colormap_t iconColormap = XCB_NONE;
+  unique_x_window icon;
+  unique_x_gc iconGc;
+  unique_x_colormap iconColormap;
   PixelFormat iconFormat;
   bool iconTransparent = false;  // an ARGB visual: unpainted pixels show through
   int iconWidth = ICON_SIZE;
@@ -99,16 +91,5 @@ class CXEmbedTray final : public CTrayIcon {
   char bottomLabel[4] = "";
   IconRaster raster;
 
-  xcb_window_t menu = XCB_NONE;
-  xcb_gcontext_t menuGc = XCB_NONE;
-  xcb_font_t menuFont = XCB_NONE;
-  PixelFormat screenFormat;
-  int menuItemHeight = 0;
-  int menuWidth = 0;
-  int menuTextAscent = 0;
-  int selectedItem = -1;
-  bool pressedInMenu = false;
-  enum MenuKey : std::uint8_t { KEY_NONE, KEY_UP, KEY_DOWN, KEY_CHOOSE, KEY_CLOSE };
-  std::array<MenuKey, 256> menuKeys{};  // by keycode
-  bool menuKeysLearned = false;
+  CPopupMenu menu;
 };
