@@ -1,6 +1,7 @@
 #include "tray/popup_menu_linux.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "tray/status_notifier_linux.h"
@@ -17,13 +18,23 @@ constexpr int MENU_ITEM_COUNT = static_cast<int>(TRAY_MENU_ITEMS.size());
 constexpr std::uint32_t KEYSYM_RETURN = 0xff0d, KEYSYM_ESCAPE = 0xff1b, KEYSYM_UP = 0xff52, KEYSYM_DOWN = 0xff54,
                         KEYSYM_KP_ENTER = 0xff8d, KEYSYM_KP_UP = 0xff97, KEYSYM_KP_DOWN = 0xff99;
 
-constexpr std::uint16_t POINTER_EVENTS =
-    XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
+constexpr std::uint16_t POINTER_EVENTS = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                                         XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
+                                         XCB_EVENT_MASK_LEAVE_WINDOW;
+
+bool RunsUnderXwayland() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return wayland != nullptr && *wayland != '\0';
+}
 
 }  // namespace
 
 CPopupMenu::CPopupMenu(xcb_connection_t* connection, const xcb_screen_t* screen, CTrayIcon::CommandHandler onCommand)
-    : connection(connection), screen(screen), onCommand(std::move(onCommand)), font(connection) {}
+    : connection(connection),
+      screen(screen),
+      onCommand(std::move(onCommand)),
+      underXwayland(RunsUnderXwayland()),
+      font(connection) {}
 
 void CPopupMenu::Open(int rootX, int rootY) {
   Close();
@@ -67,15 +78,17 @@ void CPopupMenu::Open(int rootX, int rootY) {
                                    nullptr));
   auto keyboard = Reply(xcb_grab_keyboard_reply(
       c, xcb_grab_keyboard(c, 0, window.get(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr));
-  if (!pointer || pointer->status != XCB_GRAB_STATUS_SUCCESS) {
-    // Someone else holds the pointer: a menu that could not be closed by a
-    // click elsewhere would be worse than none.
+  if ((!pointer || pointer->status != XCB_GRAB_STATUS_SUCCESS) && !underXwayland) {
+    // Someone else holds the pointer: a menu that a click elsewhere could
+    // not close would be worse than none. Under Xwayland a menu that never
+    // opens is worse, and leaving it closes it there.
     Close();
     return;
   }
   if (!keysLearned) LearnKeys();
   selectedItem = -1;
   pressedInMenu = false;
+  pointedAtItem = false;
   xcb_flush(c);
 }
 
@@ -115,9 +128,23 @@ bool CPopupMenu::Dispatch(const xcb_generic_event_t* event) {
     case XCB_MOTION_NOTIFY: {
       const auto* motion = reinterpret_cast<const xcb_motion_notify_event_t*>(event);
       if (motion->event != menu) return false;
-      Select(ItemAt(motion->event_x, motion->event_y));
+      const int item = ItemAt(motion->event_x, motion->event_y);
+      if (item >= 0) pointedAtItem = true;
+      Select(item);
       return true;
     }
+    case XCB_LEAVE_NOTIFY: {
+      const auto* leave = reinterpret_cast<const xcb_leave_notify_event_t*>(event);
+      if (leave->event != menu) return false;
+      // Under Xwayland the pointer leaving for a Wayland window is the last
+      // the menu sees of it: a click there never reaches the grab. Only once
+      // it has pointed at an item, since the menu opens with its corner
+      // under the pointer. On X the grab sees every click, and the menu stays
+      // while the pointer roams, as menus do.
+      if (underXwayland && pointedAtItem && leave->mode == XCB_NOTIFY_MODE_NORMAL) Close();
+      return true;
+    }
+    case XCB_ENTER_NOTIFY: return reinterpret_cast<const xcb_enter_notify_event_t*>(event)->event == menu;
     case XCB_KEY_PRESS: {
       const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
       if (key->event != menu) return false;

@@ -41,6 +41,8 @@ class CPopupMenu {
   xcb_connection_t* connection;
   const xcb_screen_t* screen;
   CTrayIcon::CommandHandler onCommand;
+  // Under Xwayland the grab sees no click outside X's own windows.
+  const bool underXwayland;
   CFixedFont font;
   unique_x_window window;
   unique_x_gc gc;
@@ -50,6 +52,7 @@ class CPopupMenu {
   int textAscent = 0;
   int selectedItem = -1;
   bool pressedInMenu = false;
+  bool pointedAtItem = false;
   enum Key : std::uint8_t { KEY_NONE, KEY_UP, KEY_DOWN, KEY_CHOOSE, KEY_CLOSE };
   std::array<Key, 256> keys{};  // by keycode
   bool keysLearned = false;

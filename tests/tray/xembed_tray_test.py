@@ -206,6 +206,18 @@ class XEmbedTest(unittest.TestCase):
         self.assertIsNone(icon_window())
         self.assertNotIn(NO_HOST, app.stderr())
 
+    def test_under_xwayland_the_menu_closes_when_the_pointer_leaves_it(self):
+        # There the grab sees no click on a Wayland window, only the pointer
+        # leaving. gleamo knows Xwayland by WAYLAND_DISPLAY, all that
+        # differs here from X.
+        self.tray()
+        self.start(["-f"], env=dict(os.environ, WAYLAND_DISPLAY="wayland-gleamo-test"))
+        self.assert_shows(130000)
+        x, y, width, height = geometry(self.open_menu(1))
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height // 6))  # onto "help"
+        run("xdotool", "mousemove", str(SCREEN_WIDTH - 10), "10")
+        self.assertTrue(wait_until(lambda: menu_window(icon_window()) is None), "leaving left the menu open")
+
     def test_icon_comes_back_when_the_tray_restarts(self):
         tray = self.tray()
         app = self.start(["-s", "-g", "-f"])
