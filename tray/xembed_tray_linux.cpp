@@ -88,10 +88,14 @@ int CXEmbedTray::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32
   return 0;
 }
 
-bool CXEmbedTray::TrayPresent() {
+xcb_window_t CXEmbedTray::SelectionOwner() {
   xcb_connection_t* c = connection.get();
   auto reply = Reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]), nullptr));
-  return reply && reply->owner != XCB_NONE;
+  return reply ? reply->owner : XCB_NONE;
+}
+
+bool CXEmbedTray::TrayPresent() {
+  return SelectionOwner() != XCB_NONE;
 }
 
 bool CXEmbedTray::Add() {
@@ -294,10 +298,12 @@ void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
     }
     case XCB_CLIENT_MESSAGE: {
       const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
-      // A tray took the selection: the old one is gone or going.
+      // A tray took the selection: the old one is gone or going. Anyone can
+      // send this message, naming any window: only the selection's owner is
+      // believed, and only when it is not the tray that holds the icon.
       if (message->type != atoms[MANAGER] || message->data.data32[1] != atoms[TRAY_SELECTION]) break;
       const xcb_window_t owner = message->data.data32[2];
-      if (owner == manager) break;
+      if (owner == XCB_NONE || owner == manager || owner != SelectionOwner()) break;
       Undock();
       Dock(owner);  // painted when the tray maps the new window
       break;

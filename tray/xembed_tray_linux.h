@@ -64,6 +64,7 @@ class CXEmbedTray final : public CTrayIcon {
   static int OnPrepare(sd_event_source* source, void* self);
   void Dispatch(const xcb_generic_event_t* event);
 
+  xcb_window_t SelectionOwner();
   void Dock(xcb_window_t owner);
   void Undock();
   void CreateIconWindow(xcb_visualid_t visual);

@@ -5,7 +5,8 @@
 
 Run under dbus-run-session: a private session bus with no StatusNotifierWatcher.
 Puts up its own Xvfb and real trays on it (trayer; tint2 for a tray with an
-ARGB visual), and drives gleamo with xdotool.
+ARGB visual; a stand-in tray of x_tray_fixture.py for what trays seldom do),
+and drives gleamo with xdotool.
 """
 import os
 import shutil
@@ -15,7 +16,10 @@ import threading
 import time
 import unittest
 
+from Xlib import X, display
+
 from status_notifier_dbus_test import USAGE, Fixture, GleamoRun, parse_arguments, wait_until
+from x_tray_fixture import StandInTray
 
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
@@ -136,6 +140,14 @@ class XEmbedTest(unittest.TestCase):
         self.addCleanup(tray.stop)
         return tray
 
+    def stand_in_tray(self, **options):
+        tray = StandInTray(**options)
+        self.addCleanup(tray.close)
+        return tray
+
+    def docked_in(self, tray, app):
+        self.assertTrue(tray.wait(lambda: tray.icon), "gleamo never docked: " + app.stderr())
+
     def start(self, options, env=None):
         app = XGleamo(options, env)
         # Ended by SIGTERM at the latest: cleanly, and without a sanitizer's report.
@@ -255,6 +267,26 @@ class XEmbedTest(unittest.TestCase):
         with open(opened) as text:
             self.assertEqual(text.read(), "https://norvath.example/gleamo/\n")
         self.assertIsNone(app.process.poll())
+
+    def test_forged_tray_announcements_leave_the_icon_docked(self):
+        tray = self.stand_in_tray()
+        app = self.start(["-a", "-f"])
+        self.docked_in(tray, app)
+        self.assert_shows(130000)
+        other = display.Display()  # a third client
+        self.addCleanup(other.close)
+        existing = other.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+        gone = other.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+        gone.destroy()
+        for sender in (other, tray.display):
+            for named in (gone.id, existing.id, 0, tray.root.id, tray.window.id):
+                tray.announce(named, sender)
+        # gleamo reads its events in order: once it paints the icon at this
+        # size, it has read every announcement before it.
+        tray.resize_icon(32, 32)
+        self.assert_shows(130000)
+        self.assertEqual(geometry(icon_window())[2:], (32, 32))
+        self.assertEqual(len(tray.docks), 1)
 
     def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
         app = self.start(["-f"])
