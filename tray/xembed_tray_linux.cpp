@@ -1,6 +1,7 @@
 #include "tray/xembed_tray_linux.h"
 
 #include <sys/epoll.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,14 @@ namespace {
 
 constexpr std::uint32_t SYSTEM_TRAY_REQUEST_DOCK = 0;
 constexpr std::uint32_t XEMBED_MAPPED = 1;
+
+// A tray that drops the icon while it keeps the selection gets a fresh one
+// soon; one that keeps dropping it, only now and then, so that the two of
+// us cannot spin.
+constexpr std::uint64_t REDOCK_DELAY_USEC = 500 * 1000;
+constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5 * 1000 * 1000;
+constexpr std::uint64_t SETTLED_DOCK_USEC = 5 * 1000 * 1000;  // docked this long: not dropped "soon"
+constexpr int DROPS_BEFORE_SLOWING = 3;
 
 const xcb_screen_t* ScreenAt(xcb_connection_t* connection, int screenNumber) {
   auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
@@ -54,6 +63,7 @@ CXEmbedTray::~CXEmbedTray() {
   // Closing the connection destroys every window of ours: the tray drops
   // the icon, and a menu still open goes with its grabs.
   readable.reset();
+  redockTimer.reset();
 }
 
 bool CXEmbedTray::Listen(sd_event* event) {
@@ -81,6 +91,7 @@ int CXEmbedTray::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32
     // The X server went away, and the session with it.
     std::fprintf(stderr, "gleamo: lost the connection to the X display\n");
     tray->readable.reset();
+    tray->redockTimer.reset();
     sd_event_exit(tray->loop, 0);
     return 0;
   }
@@ -120,6 +131,7 @@ void CXEmbedTray::Dock(xcb_window_t owner) {
     return;
   }
   manager = owner;
+  sd_event_now(loop, CLOCK_MONOTONIC, &dockedAt);
 
   xcb_visualid_t visual = screen->root_visual;
   auto property = Reply(
@@ -211,6 +223,30 @@ void CXEmbedTray::Undock() {
   manager = XCB_NONE;
 }
 
+void CXEmbedTray::OnIconLost() {
+  std::uint64_t now = 0;
+  sd_event_now(loop, CLOCK_MONOTONIC, &now);
+  droppedSoon = now - dockedAt < SETTLED_DOCK_USEC ? droppedSoon + 1 : 0;
+  Undock();
+  const bool slow = droppedSoon >= DROPS_BEFORE_SLOWING;
+  if (slow && !dropsReported) {
+    std::fprintf(stderr, "gleamo: the system tray keeps dropping the icon; offering it again every %d s\n",
+                 static_cast<int>(SLOW_REDOCK_DELAY_USEC / 1000000));
+    dropsReported = true;
+  }
+  sd_event_add_time_relative(loop, redockTimer.put(), CLOCK_MONOTONIC,
+                             slow ? SLOW_REDOCK_DELAY_USEC : REDOCK_DELAY_USEC, 0, &OnRedockTimer, this);
+}
+
+int CXEmbedTray::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
+  auto* tray = static_cast<CXEmbedTray*>(self);
+  // A tray that announced itself meanwhile has the icon already.
+  if (tray->Docked()) return 0;
+  const xcb_window_t owner = tray->SelectionOwner();
+  if (owner != XCB_NONE) tray->Dock(owner);
+  return 0;
+}
+
 void CXEmbedTray::SetLabels(const char* top, const char* bottom) {
   std::snprintf(topLabel, sizeof topLabel, "%s", top != nullptr ? top : "");
   std::snprintf(bottomLabel, sizeof bottomLabel, "%s", bottom != nullptr ? bottom : "");
@@ -286,14 +322,25 @@ void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
     }
     case XCB_REPARENT_NOTIFY: {
       const auto* reparent = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
-      // A tray that gives the icon back without going away (its tray
-      // closed, the panel kept): wait for the next one.
-      if (reparent->window == icon.get() && reparent->parent == screen->root && Docked()) Undock();
+      if (reparent->window != icon.get() || reparent->parent != screen->root || !Docked()) break;
+      // Given back by a tray that still owns the selection: offered again.
+      // A tray that is going away, or whose tray part closed while its
+      // panel stays, has let the selection go: wait for the next one.
+      if (SelectionOwner() == manager) {
+        OnIconLost();
+      } else {
+        Undock();
+      }
       break;
     }
     case XCB_DESTROY_NOTIFY: {
       const auto* destroy = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
-      if (destroy->window == manager && Docked()) Undock();
+      if (destroy->window == icon.get()) {
+        icon.release();  // the tray destroyed it
+        OnIconLost();
+      } else if (destroy->window == manager && Docked()) {
+        Undock();
+      }
       break;
     }
     case XCB_CLIENT_MESSAGE: {
@@ -305,6 +352,7 @@ void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
       const xcb_window_t owner = message->data.data32[2];
       if (owner == XCB_NONE || owner == manager || owner != SelectionOwner()) break;
       Undock();
+      redockTimer.reset();
       Dock(owner);  // painted when the tray maps the new window
       break;
     }

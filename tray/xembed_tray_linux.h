@@ -46,7 +46,8 @@ class CXEmbedTray final : public CTrayIcon {
   bool Docked() const { return manager != XCB_NONE; }
 
   // Docks with the tray there is, and again with each tray that announces
-  // itself later. Without one it waits quietly.
+  // itself later, or that drops the icon while it keeps the selection.
+  // Without one it waits quietly.
   bool Add() override;
   void SetLabels(const char* top, const char* bottom) override;
   void ReplaceIcon(IconCode code, const char* tooltip) override;
@@ -67,6 +68,8 @@ class CXEmbedTray final : public CTrayIcon {
   xcb_window_t SelectionOwner();
   void Dock(xcb_window_t owner);
   void Undock();
+  void OnIconLost();
+  static int OnRedockTimer(sd_event_source* source, std::uint64_t usec, void* self);
   void CreateIconWindow(xcb_visualid_t visual);
   void SetSizeHints(int side);
   void PaintIcon();
@@ -75,10 +78,14 @@ class CXEmbedTray final : public CTrayIcon {
   unique_xcb_connection connection;
   const xcb_screen_t* screen;
   unique_sd_event_source readable;
+  unique_sd_event_source redockTimer;
   sd_event* loop = nullptr;
   std::array<xcb_atom_t, ATOM_COUNT> atoms{};
 
   xcb_window_t manager = XCB_NONE;  // the tray's selection owner we docked with
+  std::uint64_t dockedAt = 0;       // CLOCK_MONOTONIC, microseconds
+  int droppedSoon = 0;              // icons the tray dropped in a row, each soon after docking
+  bool dropsReported = false;
   unique_x_window icon;
   unique_x_gc iconGc;
   unique_x_colormap iconColormap;

@@ -24,6 +24,7 @@ from x_tray_fixture import StandInTray
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
 NO_HOST = "no StatusNotifierWatcher on the session bus and no system tray on the X display"
+DROPPED = "the system tray keeps dropping the icon"
 # tint2 starts at once where the root window already names a desktop.
 TINT2_CONFIG = """panel_items = S
 panel_size = 100% 36
@@ -37,17 +38,19 @@ def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
 
+def shown_windows(*pattern):
+    return subprocess.run(["xdotool", "search", "--onlyvisible"] + list(pattern), capture_output=True,
+                          text=True).stdout.split()
+
+
 def icon_window():
     """The docked icon: gleamo's window that a tray has mapped, or None."""
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^gleamo$"], capture_output=True,
-                           text=True).stdout.split()
+    found = shown_windows("--name", "^gleamo$")
     return found[0] if found else None
 
 
 def menu_window(icon):
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "^gleamo$"], capture_output=True,
-                           text=True).stdout.split()
-    others = [w for w in found if w != icon]
+    others = [w for w in shown_windows("--classname", "^gleamo$") if w != icon]
     return others[0] if others else None
 
 
@@ -287,6 +290,25 @@ class XEmbedTest(unittest.TestCase):
         self.assert_shows(130000)
         self.assertEqual(geometry(icon_window())[2:], (32, 32))
         self.assertEqual(len(tray.docks), 1)
+
+    def test_an_icon_the_tray_drops_docks_again_and_one_it_keeps_dropping_is_offered_seldom(self):
+        tray = self.stand_in_tray()
+        app = self.start(["-s", "-g", "-f"])
+        self.docked_in(tray, app)
+        for drop in (tray.destroy_icon, tray.give_back_icon):
+            docks = len(tray.docks)
+            drop()
+            self.assertTrue(tray.wait(lambda: len(tray.docks) > docks and tray.icon, 2.5),
+                            "not docked again after %s" % drop.__name__)
+            self.assert_shows(10)
+            self.assertEqual(len(shown_windows("--name", "^gleamo$")), 1, "an icon left on the root window")
+        tray.destroy_docked = True
+        tray.destroy_icon()
+        self.assertTrue(tray.wait(lambda: DROPPED in app.stderr(), 5), app.stderr())
+        docks = len(tray.docks)
+        tray.wait(lambda: False, 1.5)
+        self.assertLessEqual(len(tray.docks) - docks, 1, "offered again and again")
+        self.assertEqual(app.stderr().count(DROPPED), 1)
 
     def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
         app = self.start(["-f"])
