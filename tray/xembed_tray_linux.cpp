@@ -186,9 +186,10 @@ void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
     mask |= XCB_CW_COLORMAP;
     values.push_back(iconColormap.get());
   }
-  xcb_create_window(c, depth, icon.get(), screen->root, 0, 0, static_cast<std::uint16_t>(iconWidth),
-                    static_cast<std::uint16_t>(iconHeight), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, visual, mask,
-                    values.data());
+  // Sized afresh by each tray.
+  iconWidth = iconHeight = ICON_SIZE;
+  xcb_create_window(c, depth, icon.get(), screen->root, 0, 0, ICON_SIZE, ICON_SIZE, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    visual, mask, values.data());
   iconGc = unique_x_gc::Make(c);
   xcb_create_gc(c, iconGc.get(), icon.get(), 0, nullptr);
 
@@ -198,6 +199,7 @@ void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
   // Trays that size icons by their hints (GTK's sockets) would give a
   // window without them one pixel.
   SetSizeHints(ICON_SIZE);
+  askedSide = 0;
   // Named, for trays that list their icons and for tools that look for it.
   NameWindow(c, icon.get(), "gleamo", atoms[NET_WM_NAME], atoms[UTF8_STRING]);
   SetGleamoClass(c, icon.get());
@@ -212,6 +214,31 @@ void CXEmbedTray::SetSizeHints(int side) {
   xcb_change_property(connection.get(), XCB_PROP_MODE_REPLACE, icon.get(), XCB_ATOM_WM_NORMAL_HINTS,
                       XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
   hintedSide = side;
+}
+
+void CXEmbedTray::FollowTraySize() {
+  // A tray that answers our square with yet another shape (N by N+1 for
+  // every N) would walk the hints along for ever: its answer stands.
+  const bool answersAsk = askedSide != 0 && (iconWidth == askedSide || iconHeight == askedSide);
+  askedSide = 0;
+  int side = iconWidth;
+  if (iconWidth != iconHeight) {
+    if (answersAsk) return;
+    // A tray that gives icons its height (or width) but takes the other side
+    // from the hints gets asked for a square, as its other icons are; one
+    // that chose both sides, for its smaller one, the picture's canvas.
+    if (iconWidth == hintedSide) {
+      side = iconHeight;
+    } else if (iconHeight == hintedSide) {
+      side = iconWidth;
+    } else {
+      side = std::min(iconWidth, iconHeight);
+    }
+  }
+  // A square size is followed both ways.
+  if (side == hintedSide) return;
+  SetSizeHints(side);
+  if (iconWidth != iconHeight) askedSide = side;
 }
 
 void CXEmbedTray::Undock() {
@@ -310,13 +337,10 @@ void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
     case XCB_CONFIGURE_NOTIFY: {
       const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
       if (configure->window != icon.get()) break;
-      if (configure->width == iconWidth && configure->height == iconHeight) break;
+      if (configure->width == iconWidth && configure->height == iconHeight) break;  // moved only
       iconWidth = configure->width;
       iconHeight = configure->height;
-      // A tray that gives icons its height (or width) but takes the other
-      // side from the hints gets asked for a square, as its other icons are.
-      const int longSide = std::max(iconWidth, iconHeight);
-      if (std::min(iconWidth, iconHeight) == hintedSide && longSide != hintedSide) SetSizeHints(longSide);
+      FollowTraySize();
       PaintIcon();
       break;
     }

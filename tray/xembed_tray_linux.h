@@ -72,6 +72,7 @@ class CXEmbedTray final : public CTrayIcon {
   static int OnRedockTimer(sd_event_source* source, std::uint64_t usec, void* self);
   void CreateIconWindow(xcb_visualid_t visual);
   void SetSizeHints(int side);
+  void FollowTraySize();
   void PaintIcon();
 
   // First: every resource below is made on it and freed before it closes.
@@ -94,6 +95,7 @@ class CXEmbedTray final : public CTrayIcon {
   int iconWidth = ICON_SIZE;
   int iconHeight = ICON_SIZE;
   int hintedSide = ICON_SIZE;
+  int askedSide = 0;  // the square asked for in answer to the tray's last size, until it answers
 
   char topLabel[5] = "";
   char bottomLabel[4] = "";

@@ -310,6 +310,27 @@ class XEmbedTest(unittest.TestCase):
         self.assertLessEqual(len(tray.docks) - docks, 1, "offered again and again")
         self.assertEqual(app.stderr().count(DROPPED), 1)
 
+    def test_size_hints_follow_the_trays_size_both_ways(self):
+        tray = self.stand_in_tray()
+        app = self.start(["-a", "-f"])
+        self.docked_in(tray, app)
+        self.assertTrue(tray.wait(lambda: tray.hints() == 24), "the hints never followed the tray's 24 px")
+        for width, height, side in ((5000, 16, None), (24, 24, 24), (32, 32, 32), (24, 24, 24)):
+            tray.resize_icon(width, height)
+            if side:
+                self.assertTrue(tray.wait(lambda: tray.hints() == side), "hints %d after %dx%d, not %d" % (
+                    tray.hints(), width, height, side))
+        self.assert_shows(130000)
+
+    def test_a_tray_that_answers_each_square_with_another_shape_is_asked_once(self):
+        tray = self.stand_in_tray(answer_hints=True)  # N by N+1 for hints of N
+        app = self.start(["-a", "-f"])
+        self.docked_in(tray, app)
+        self.assertTrue(tray.wait(lambda: len(tray.sizes) >= 2), tray.sizes)
+        tray.wait(lambda: False, 1.0)
+        self.assertLessEqual(len(tray.sizes), 3, "the hints walk: %s" % tray.sizes[:10])
+        self.assert_shows(130000)
+
     def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
         app = self.start(["-f"])
         self.assertTrue(wait_until(lambda: NO_HOST in app.stderr()), app.stderr())
