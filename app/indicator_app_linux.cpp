@@ -8,6 +8,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -81,7 +82,12 @@ int CIndicatorApp::Run() {
   // StatusNotifierItems need the session bus, XEmbed trays the X display:
   // either one is enough to show the icon.
   const int busResult = sd_bus_open_user(bus.put());
-  xembed = CXEmbedTray::Connect(event.get(), [this](int commandId) { OnCommand(commandId); });
+  xembed = CXEmbedTray::Connect(
+      event.get(), [this](int commandId) { OnCommand(commandId); },
+      [this] {
+        // The icon was on the X display: the run has failed.
+        if (tray == nullptr || tray == xembed.get()) sd_event_exit(event.get(), 1);
+      });
   if (busResult < 0 && !xembed) {
     std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
                  std::strerror(-busResult));
@@ -120,12 +126,12 @@ int CIndicatorApp::Run() {
   }
   sd_event_source_set_io_fd_own(timer.get(), 1);
 
-  sd_event_loop(event.get());
+  const int exitCode = sd_event_loop(event.get());
 
   if (diagnostics != nullptr) std::fflush(diagnostics);
   RemoveTray();
   if (bus) sd_bus_flush(bus.get());
-  return 0;
+  return std::max(exitCode, 0);
 }
 
 int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*events*/, void* self) {

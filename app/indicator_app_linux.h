@@ -42,7 +42,8 @@ class CIndicatorApp {
   // Connects to the session bus and the X display, starts the tick (300 ms,
   // 150 ms fast) and runs until "end program", SIGTERM or SIGINT; then
   // takes the icon away. Returns 0, or 1 when there is neither a session bus
-  // nor an X display to show an icon on.
+  // nor an X display to show an icon on, or when the X display the icon was
+  // on goes away.
   int Run();
 
   // One tick: sample, decide the icon code, rebuild the tray on a change.

@@ -36,21 +36,26 @@ WindowPlacement PlaceIconInWindow(int width, int height) {
   return {placement.factor, (width - canvas) / 2 + placement.offset, (height - canvas) / 2 + placement.offset};
 }
 
-std::unique_ptr<CXEmbedTray> CXEmbedTray::Connect(sd_event* event, CommandHandler onCommand) {
+std::unique_ptr<CXEmbedTray> CXEmbedTray::Connect(sd_event* event, CommandHandler onCommand,
+                                                  DisplayLostHandler onDisplayLost) {
   int screenNumber = 0;
   unique_xcb_connection connection(xcb_connect(nullptr, &screenNumber));
   // XCB hands back an object in an error state rather than null.
   if (xcb_connection_has_error(connection.get())) return nullptr;
   const xcb_screen_t* screen = ScreenAt(connection.get(), screenNumber);
   if (screen == nullptr) return nullptr;
-  std::unique_ptr<CXEmbedTray> tray(new CXEmbedTray(std::move(connection), screen, screenNumber, std::move(onCommand)));
+  std::unique_ptr<CXEmbedTray> tray(
+      new CXEmbedTray(std::move(connection), screen, screenNumber, std::move(onCommand), std::move(onDisplayLost)));
   if (!tray->Listen(event)) return nullptr;
   return tray;
 }
 
 CXEmbedTray::CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* screen, int screenNumber,
-                         CommandHandler onCommand)
-    : connection(std::move(connection)), screen(screen), menu(this->connection.get(), screen, std::move(onCommand)) {
+                         CommandHandler onCommand, DisplayLostHandler onDisplayLost)
+    : connection(std::move(connection)),
+      screen(screen),
+      onDisplayLost(std::move(onDisplayLost)),
+      menu(this->connection.get(), screen, std::move(onCommand)) {
   char selection[32];
   std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", screenNumber);
   const char* names[ATOM_COUNT] = {
@@ -88,11 +93,12 @@ int CXEmbedTray::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32
   auto* tray = static_cast<CXEmbedTray*>(self);
   while (auto event = Reply(xcb_poll_for_event(tray->connection.get()))) tray->Dispatch(event.get());
   if (xcb_connection_has_error(tray->connection.get())) {
-    // The X server went away, and the session with it.
+    // The X server went away, and the icon and any window of ours with it;
+    // whether the program can go on is the owner's to say.
     std::fprintf(stderr, "gleamo: lost the connection to the X display\n");
     tray->readable.reset();
     tray->redockTimer.reset();
-    sd_event_exit(tray->loop, 0);
+    if (tray->onDisplayLost) tray->onDisplayLost();
     return 0;
   }
   xcb_flush(tray->connection.get());

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "common/systemd_handles_linux.h"
@@ -33,9 +34,15 @@ WindowPlacement PlaceIconInWindow(int width, int height);
 
 class CXEmbedTray final : public CTrayIcon {
  public:
+  using DisplayLostHandler = std::function<void()>;
+
   // Connects to the display DISPLAY names and listens on the event loop;
-  // null when there is no display to connect to.
-  static std::unique_ptr<CXEmbedTray> Connect(sd_event* event, CommandHandler onCommand);
+  // null when there is no display to connect to. When the connection breaks
+  // (the X server went away) it says so on standard error and calls
+  // onDisplayLost, last, from the event loop: the handler may destroy the
+  // tray.
+  static std::unique_ptr<CXEmbedTray> Connect(sd_event* event, CommandHandler onCommand,
+                                              DisplayLostHandler onDisplayLost);
   ~CXEmbedTray() override;
   CXEmbedTray(const CXEmbedTray&) = delete;
   CXEmbedTray& operator=(const CXEmbedTray&) = delete;
@@ -59,7 +66,8 @@ class CXEmbedTray final : public CTrayIcon {
  private:
   enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
 
-  CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* screen, int screenNumber, CommandHandler onCommand);
+  CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* screen, int screenNumber, CommandHandler onCommand,
+              DisplayLostHandler onDisplayLost);
   bool Listen(sd_event* event);
   static int OnReadable(sd_event_source* source, int fd, std::uint32_t events, void* self);
   static int OnPrepare(sd_event_source* source, void* self);
@@ -78,6 +86,7 @@ class CXEmbedTray final : public CTrayIcon {
   // First: every resource below is made on it and freed before it closes.
   unique_xcb_connection connection;
   const xcb_screen_t* screen;
+  DisplayLostHandler onDisplayLost;
   unique_sd_event_source readable;
   unique_sd_event_source redockTimer;
   sd_event* loop = nullptr;

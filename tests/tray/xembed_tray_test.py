@@ -38,6 +38,17 @@ def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
 
+def start_xvfb():
+    """A private X server; its process and display name."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "%dx%dx24" % (SCREEN_WIDTH, SCREEN_HEIGHT), "-nolisten", "tcp", "-noreset"],
+                            pass_fds=[write_end], stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as displayfd:
+        return xvfb, ":" + displayfd.readline().strip()
+
+
 def shown_windows(*pattern):
     return subprocess.run(["xdotool", "search", "--onlyvisible"] + list(pattern), capture_output=True,
                           text=True).stdout.split()
@@ -118,14 +129,7 @@ class XGleamo(GleamoRun):
 class XEmbedTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        read_end, write_end = os.pipe()
-        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                     "%dx%dx24" % (SCREEN_WIDTH, SCREEN_HEIGHT), "-nolisten", "tcp",
-                                     "-noreset"],
-                                    pass_fds=[write_end], stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as display:
-            os.environ["DISPLAY"] = ":" + display.readline().strip()
+        cls.xvfb, os.environ["DISPLAY"] = start_xvfb()
         for name, value in (("_NET_NUMBER_OF_DESKTOPS", "1"), ("_NET_CURRENT_DESKTOP", "0")):
             run("xprop", "-root", "-f", name, "32c", "-set", name, value)
 
@@ -330,6 +334,18 @@ class XEmbedTest(unittest.TestCase):
         tray.wait(lambda: False, 1.0)
         self.assertLessEqual(len(tray.sizes), 3, "the hints walk: %s" % tray.sizes[:10])
         self.assert_shows(130000)
+
+    def test_losing_the_display_ends_the_program_with_1(self):
+        xvfb, name = start_xvfb()
+        self.addCleanup(lambda: xvfb.poll() is None and (xvfb.terminate(), xvfb.wait(timeout=5)))
+        tray = StandInTray(name)
+        app = XGleamo(["-f"], dict(os.environ, DISPLAY=name))
+        self.addCleanup(app.stop)
+        self.docked_in(tray, app)
+        xvfb.terminate()
+        xvfb.wait(timeout=5)
+        self.assertEqual(app.process.wait(timeout=5), 1, app.stderr())
+        self.assertIn("gleamo: lost the connection to the X display\n", app.stderr())
 
     def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
         app = self.start(["-f"])
