@@ -25,11 +25,15 @@ extern char** environ;
 
 namespace {
 
+constexpr char USAGE_WINDOW_TITLE[] = "gleamo usage";
+
 // Usage on standard output, which carries only wide output in this program
-// (the counter lines are wide): a stream takes one orientation for good.
-void PrintUsage() {
+// (the counter lines are wide): a stream takes one orientation for good. On
+// the X display too, where there is one, for a user without a terminal.
+void PrintUsage(CXEmbedTray* display) {
   std::fwprintf(stdout, L"%s\n", LinuxUsageText().c_str());
   std::fflush(stdout);
+  if (display != nullptr) display->ShowText(USAGE_WINDOW_TITLE, LinuxUsageText().c_str());
 }
 
 }  // namespace
@@ -235,7 +239,7 @@ void CIndicatorApp::OnCommand(int commandId) {
 
 void CIndicatorApp::ShowUsage() {
   if (!bus) {
-    PrintUsage();
+    PrintUsage(xembed.get());
     return;
   }
   const int result = sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications",
@@ -243,13 +247,13 @@ void CIndicatorApp::ShowUsage() {
                                               "Notify", &OnNotifyReply, this, "susssasa{sv}i", "gleamo", 0u, "",
                                               "Usage", LinuxUsageText().c_str(), 0, 0, -1);
   if (result < 0) {
-    PrintUsage();
+    PrintUsage(xembed.get());
   }
 }
 
-int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* /*self*/, sd_bus_error* /*error*/) {
+int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* /*error*/) {
   // No notification service: the text goes where a terminal user sees it.
-  if (sd_bus_message_is_method_error(reply, nullptr)) PrintUsage();
+  if (sd_bus_message_is_method_error(reply, nullptr)) PrintUsage(static_cast<CIndicatorApp*>(self)->xembed.get());
   return 0;
 }
 

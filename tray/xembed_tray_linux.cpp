@@ -55,7 +55,8 @@ CXEmbedTray::CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* s
     : connection(std::move(connection)),
       screen(screen),
       onDisplayLost(std::move(onDisplayLost)),
-      menu(this->connection.get(), screen, std::move(onCommand)) {
+      menu(this->connection.get(), screen, std::move(onCommand)),
+      text(this->connection.get(), screen) {
   char selection[32];
   std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", screenNumber);
   const char* names[ATOM_COUNT] = {
@@ -332,8 +333,12 @@ void CXEmbedTray::OpenMenu(int rootX, int rootY) {
   menu.Open(rootX, rootY);
 }
 
+void CXEmbedTray::ShowText(const char* title, const char* text) {
+  this->text.Show(title, text);
+}
+
 void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
-  if (menu.Dispatch(event)) return;
+  if (menu.Dispatch(event) || text.Dispatch(event)) return;
   switch (event->response_type & 0x7F) {
     case XCB_EXPOSE: {
       const auto* expose = reinterpret_cast<const xcb_expose_event_t*>(event);

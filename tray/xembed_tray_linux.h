@@ -3,7 +3,8 @@
 // small window of ours docked into the tray, painted from the pixel model,
 // with a popup menu of its own. Spoken straight over XCB, on the
 // controller's event loop. It is also the controller's X display when the
-// icon is a StatusNotifierItem: the menu for hosts that draw none.
+// icon is a StatusNotifierItem: the menu for hosts that draw none, and the
+// text window for "help".
 #pragma once
 
 #include <systemd/sd-event.h>
@@ -18,6 +19,7 @@
 #include "common/unique_handle.h"
 #include "tray/icon_raster.h"
 #include "tray/popup_menu_linux.h"
+#include "tray/text_window_linux.h"
 #include "tray/tray_icon_linux.h"
 #include "tray/x_resources_linux.h"
 
@@ -62,6 +64,9 @@ class CXEmbedTray final : public CTrayIcon {
   // gleamo's menu with its corner at a point of the root window, docked or
   // not; the choice goes to onCommand.
   void OpenMenu(int rootX, int rootY);
+  // A top-level window of the title and the text (CTextWindow); a second
+  // call replaces the text of a window still open.
+  void ShowText(const char* title, const char* text);
 
  private:
   enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
@@ -111,4 +116,5 @@ class CXEmbedTray final : public CTrayIcon {
   IconRaster raster;
 
   CPopupMenu menu;
+  CTextWindow text;
 };

@@ -17,6 +17,7 @@ import time
 import unittest
 
 from Xlib import X, display
+from Xlib.protocol import event
 
 from status_notifier_dbus_test import USAGE, Fixture, GleamoRun, parse_arguments, wait_until
 from x_tray_fixture import StandInTray
@@ -24,6 +25,7 @@ from x_tray_fixture import StandInTray
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
 NO_HOST = "no StatusNotifierWatcher on the session bus and no system tray on the X display"
+USAGE_TITLE = "gleamo usage"
 DROPPED = "the system tray keeps dropping the icon"
 # tint2 starts at once where the root window already names a desktop.
 TINT2_CONFIG = """panel_items = S
@@ -60,9 +62,29 @@ def icon_window():
     return found[0] if found else None
 
 
+def usage_windows():
+    return shown_windows("--name", "^%s$" % USAGE_TITLE)
+
+
 def menu_window(icon):
-    others = [w for w in shown_windows("--classname", "^gleamo$") if w != icon]
+    others = [w for w in shown_windows("--classname", "^gleamo$") if w != icon and w not in usage_windows()]
     return others[0] if others else None
+
+
+def ask_to_close(window):
+    """Sends what a window manager's close button sends, to a window that
+    says it takes it."""
+    connection = display.Display()
+    try:
+        target = connection.create_resource_object("window", int(window))
+        protocols = connection.intern_atom("WM_PROTOCOLS")
+        delete = connection.intern_atom("WM_DELETE_WINDOW")
+        assert delete in target.get_wm_protocols(), "the window does not take WM_DELETE_WINDOW"
+        target.send_event(event.ClientMessage(window=target, client_type=protocols,
+                                              data=(32, [delete, X.CurrentTime, 0, 0, 0])))
+        connection.sync()
+    finally:
+        connection.close()
 
 
 def geometry(window):
@@ -187,6 +209,21 @@ class XEmbedTest(unittest.TestCase):
             icon = icon_window()
             self.fail("the tray never showed code %d; icon %s" % (code, icon and geometry(icon)))
 
+    def assert_usage_window(self):
+        """The one window showing the usage: a top-level window with the
+        usage's lines drawn from top to bottom."""
+        found = wait_until(usage_windows)
+        self.assertEqual(len(found), 1, "no usage window, or more than one")
+        window = found[0]
+        self.assertIn(window, shown_windows("--classname", "^gleamo$"))
+        x, y, width, height = geometry(window)
+        pixels = screen_pixels(x, y, width, height)
+        text_rows = [row for row in range(height) if b"\0\0\0" in pixels[3 * width * row:3 * width * (row + 1)]]
+        lines = USAGE.count("\n") + 1
+        self.assertTrue(text_rows, "the usage window is empty")
+        self.assertGreaterEqual(text_rows[-1] - text_rows[0], (lines - 1) * 13, "fewer lines than the usage has")
+        return window
+
     def open_menu(self, button):
         icon = icon_window()
         x, y, width, height = geometry(icon)
@@ -269,6 +306,24 @@ class XEmbedTest(unittest.TestCase):
         self.open_menu(1)
         run("xdotool", "key", "Down", "Down", "Down", "Up", "Up", "Return")  # from none: help, meet author, ...
         self.assertTrue(wait_until(lambda: USAGE in app.stdout()), app.stderr())
+        usage = self.assert_usage_window()
+        self.choose(self.open_menu(1), 0)  # help again: the same window, not a second one
+        self.assertTrue(wait_until(lambda: app.stdout().count(USAGE) == 2), app.stderr())
+        self.assertEqual(self.assert_usage_window(), usage)
+
+        def click_in(window):
+            x, y, width, height = geometry(window)
+            run("xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
+
+        def key_on(window):
+            x, y = geometry(window)[:2]
+            run("xdotool", "mousemove", str(x + 5), str(y + 5), "key", "space")
+
+        for close in (click_in, key_on, ask_to_close):  # the last as a window manager's close button
+            if not usage_windows():
+                self.choose(self.open_menu(1), 0)
+            close(self.assert_usage_window())
+            self.assertTrue(wait_until(lambda: not usage_windows()), "%s left the usage window open" % close.__name__)
         self.choose(self.open_menu(1), 1)  # meet author
         self.assertTrue(wait_until(lambda: os.path.exists(opened) and os.path.getsize(opened) > 0))
         with open(opened) as text:
