@@ -66,6 +66,8 @@ constexpr std::uint64_t NO_TRAY_USEC = 5 * 1000 * 1000;
 // Every bus call of ours is answered in this time, or counts as failed.
 constexpr std::uint64_t BUS_CALL_USEC = 5 * 1000 * 1000;
 
+// Named apart from the icon's own window, which is "gleamo".
+constexpr char USAGE_WINDOW_TITLE[] = "gleamo usage";
 constexpr char NO_TRAY_SUMMARY[] = "gleamo has no tray to show its icon in";
 
 bool OnGnome() {
@@ -354,12 +356,8 @@ void CIndicatorApp::ShowText(const char* title, const std::string& text) {
 void CIndicatorApp::Notify(const char* summary, const std::string& body, bool usage) {
   // Shown by the desktop's notification service, each one in place of the
   // last; without one, in a window of gleamo's own.
-  const auto withoutService = [this, summary, body, usage] {
-    if (usage) PrintUsage();
-    ShowText(summary, body);
-  };
   if (!bus) {
-    withoutService();
+    ShowWithoutNotifications(usage);
     return;
   }
   if (pendingNotify) return;  // a burst of clicks: the one on its way says it
@@ -368,7 +366,16 @@ void CIndicatorApp::Notify(const char* summary, const std::string& body, bool us
                                               "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
                                               "Notify", &OnNotifyReply, this, "susssasa{sv}i", "gleamo",
                                               lastNotification, "", summary, body.c_str(), 0, 0, -1);
-  if (result < 0) withoutService();
+  if (result < 0) ShowWithoutNotifications(usage);
+}
+
+void CIndicatorApp::ShowWithoutNotifications(bool usage) {
+  if (usage) {
+    PrintUsage();  // a terminal's user reads it there
+    ShowText(USAGE_WINDOW_TITLE, LinuxUsageText());
+  } else {
+    ShowText(NO_TRAY_SUMMARY, NoTrayAdvice());
+  }
 }
 
 int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* /*error*/) {
@@ -379,12 +386,7 @@ int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error
     return 0;
   }
   // No notification service: where a user sees it still.
-  if (app->usageNotified) {
-    PrintUsage();
-    app->ShowText("Usage", LinuxUsageText());
-  } else {
-    app->ShowText(NO_TRAY_SUMMARY, NoTrayAdvice());
-  }
+  app->ShowWithoutNotifications(app->usageNotified);
   return 0;
 }
 

@@ -3,8 +3,8 @@
 // thread, as the hidden dialog does on Windows.
 #pragma once
 
-#include <systemd/sd-bus.h>
 #include <sys/signalfd.h>
+#include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
 #include <cstdio>
@@ -70,6 +70,7 @@ class CIndicatorApp {
   bool OpenMenuAt(int x, int y);
   void ShowText(const char* title, const std::string& text);
   void Notify(const char* summary, const std::string& body, bool usage);
+  void ShowWithoutNotifications(bool usage);
   void LoseBus(const char* why);
   void DropBus();
   void OnDisplayLost();

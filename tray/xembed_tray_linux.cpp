@@ -1,75 +1,34 @@
 #include "tray/xembed_tray_linux.h"
 
 #include <sys/epoll.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "tray/icon_pixmap_linux.h"
-#include "tray/status_notifier_linux.h"
 
 namespace {
 
 constexpr std::uint32_t SYSTEM_TRAY_REQUEST_DOCK = 0;
 constexpr std::uint32_t XEMBED_MAPPED = 1;
 
-constexpr Rgb MENU_BACKGROUND{240, 240, 240};
-constexpr Rgb MENU_TEXT{0, 0, 0};
-constexpr Rgb MENU_HIGHLIGHT{48, 96, 176};
-constexpr Rgb MENU_HIGHLIGHT_TEXT{255, 255, 255};
-constexpr int MENU_PADDING_X = 10;
-constexpr int MENU_PADDING_Y = 4;
-constexpr int MENU_ITEM_COUNT = static_cast<int>(TRAY_MENU_ITEMS.size());
+// A tray that drops the icon while it keeps the selection gets a fresh one
+// soon; one that keeps dropping it, only now and then, so that the two of
+// us cannot spin.
+constexpr std::uint64_t REDOCK_DELAY_USEC = 500 * 1000;
+constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5 * 1000 * 1000;
+constexpr std::uint64_t SETTLED_DOCK_USEC = 5 * 1000 * 1000;  // docked this long: not dropped "soon"
+constexpr int DROPS_BEFORE_SLOWING = 3;
 
-// Keysyms of the keys the menu answers.
-constexpr std::uint32_t KEYSYM_RETURN = 0xff0d, KEYSYM_ESCAPE = 0xff1b, KEYSYM_UP = 0xff52, KEYSYM_DOWN = 0xff54,
-                        KEYSYM_KP_ENTER = 0xff8d, KEYSYM_KP_UP = 0xff97, KEYSYM_KP_DOWN = 0xff99;
-
-// Replies and events are malloc'd by XCB and freed by their reader.
-template <typename T>
-using unique_reply = std::unique_ptr<T, decltype(&std::free)>;
-template <typename T>
-unique_reply<T> Reply(T* reply) {
-  return unique_reply<T>(reply, &std::free);
-}
-
-std::uint32_t Channel(std::uint8_t value, std::uint32_t mask) {
-  if (mask == 0) return 0;
-  const int shift = __builtin_ctz(mask);
-  const std::uint32_t top = mask >> shift;
-  return ((value * top + 127) / 255) << shift;
-}
-
-const xcb_visualtype_t* FindVisual(const xcb_screen_t* screen, xcb_visualid_t id, std::uint8_t& depth) {
-  for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem; xcb_depth_next(&depths)) {
-    for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem; xcb_visualtype_next(&visuals)) {
-      if (visuals.data->visual_id == id) {
-        depth = depths.data->depth;
-        return visuals.data;
-      }
-    }
-  }
-  return nullptr;
-}
-
-PixelFormat FormatOf(const xcb_visualtype_t& visual, std::uint8_t depth) {
-  PixelFormat format;
-  format.redMask = visual.red_mask;
-  format.greenMask = visual.green_mask;
-  format.blueMask = visual.blue_mask;
-  const std::uint32_t depthMask = depth >= 32 ? 0xFFFFFFFFu : (1u << depth) - 1;
-  format.alphaMask = depthMask & ~(visual.red_mask | visual.green_mask | visual.blue_mask);
-  return format;
+const xcb_screen_t* ScreenAt(xcb_connection_t* connection, int screenNumber) {
+  auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
+  for (int i = 0; i < screenNumber && roots.rem; ++i) xcb_screen_next(&roots);
+  return roots.rem != 0 ? roots.data : nullptr;
 }
 
 }  // namespace
-
-std::uint32_t PixelFormat::PixelOf(Rgb color) const {
-  return Channel(color.red, redMask) | Channel(color.green, greenMask) | Channel(color.blue, blueMask) | alphaMask;
-}
 
 WindowPlacement PlaceIconInWindow(int width, int height) {
   const int canvas = std::min(width, height);
@@ -77,48 +36,40 @@ WindowPlacement PlaceIconInWindow(int width, int height) {
   return {placement.factor, (width - canvas) / 2 + placement.offset, (height - canvas) / 2 + placement.offset};
 }
 
-std::unique_ptr<CXEmbedTray> CXEmbedTray::Connect(sd_event* event, CommandHandler onCommand) {
+std::unique_ptr<CXEmbedTray> CXEmbedTray::Connect(sd_event* event, CommandHandler onCommand,
+                                                  DisplayLostHandler onDisplayLost) {
   int screenNumber = 0;
   unique_xcb_connection connection(xcb_connect(nullptr, &screenNumber));
   // XCB hands back an object in an error state rather than null.
   if (xcb_connection_has_error(connection.get())) return nullptr;
-  std::unique_ptr<CXEmbedTray> tray(new CXEmbedTray(std::move(connection), screenNumber, std::move(onCommand)));
-  if (tray->screen == nullptr || !tray->Listen(event)) return nullptr;
+  const xcb_screen_t* screen = ScreenAt(connection.get(), screenNumber);
+  if (screen == nullptr) return nullptr;
+  std::unique_ptr<CXEmbedTray> tray(
+      new CXEmbedTray(std::move(connection), screen, screenNumber, std::move(onCommand), std::move(onDisplayLost)));
+  if (!tray->Listen(event)) return nullptr;
   return tray;
 }
 
-CXEmbedTray::CXEmbedTray(unique_xcb_connection connection, int screenNumber, CommandHandler onCommand)
-    : connection(std::move(connection)), onCommand(std::move(onCommand)) {
-  xcb_connection_t* c = this->connection.get();
-  auto roots = xcb_setup_roots_iterator(xcb_get_setup(c));
-  for (int i = 0; i < screenNumber && roots.rem; ++i) xcb_screen_next(&roots);
-  if (roots.rem == 0) return;
-  screen = roots.data;
-  std::uint8_t depth = 0;
-  if (const xcb_visualtype_t* visual = FindVisual(screen, screen->root_visual, depth)) {
-    screenFormat = FormatOf(*visual, depth);
-    screenFormat.alphaMask = 0;
-  }
-
+CXEmbedTray::CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* screen, int screenNumber,
+                         CommandHandler onCommand, DisplayLostHandler onDisplayLost)
+    : connection(std::move(connection)),
+      screen(screen),
+      onDisplayLost(std::move(onDisplayLost)),
+      menu(this->connection.get(), screen, std::move(onCommand)),
+      text(this->connection.get(), screen) {
   char selection[32];
   std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", screenNumber);
   const char* names[ATOM_COUNT] = {
       selection,    "_NET_SYSTEM_TRAY_OPCODE", "_NET_SYSTEM_TRAY_VISUAL", "MANAGER", "_XEMBED_INFO", "_NET_WM_NAME",
       "UTF8_STRING"};
-  xcb_intern_atom_cookie_t cookies[ATOM_COUNT];
-  for (int i = 0; i < ATOM_COUNT; ++i) {
-    cookies[i] = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]);
-  }
-  for (int i = 0; i < ATOM_COUNT; ++i) {
-    auto reply = Reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
-    atoms[static_cast<std::size_t>(i)] = reply ? reply->atom : XCB_NONE;
-  }
+  InternAtoms(this->connection.get(), names, ATOM_COUNT, atoms.data());
 }
 
 CXEmbedTray::~CXEmbedTray() {
   // Closing the connection destroys every window of ours: the tray drops
   // the icon, and a menu still open goes with its grabs.
   readable.reset();
+  redockTimer.reset();
 }
 
 bool CXEmbedTray::Listen(sd_event* event) {
@@ -143,24 +94,31 @@ int CXEmbedTray::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32
   auto* tray = static_cast<CXEmbedTray*>(self);
   while (auto event = Reply(xcb_poll_for_event(tray->connection.get()))) tray->Dispatch(event.get());
   if (xcb_connection_has_error(tray->connection.get())) {
-    // The X server went away, and the session with it.
+    // The X server went away, and the icon and any window of ours with it;
+    // whether the program can go on is the owner's to say.
     std::fprintf(stderr, "gleamo: lost the connection to the X display\n");
     tray->readable.reset();
-    sd_event_exit(tray->loop, 0);
+    tray->redockTimer.reset();
+    if (tray->onDisplayLost) tray->onDisplayLost();
     return 0;
   }
   xcb_flush(tray->connection.get());
   return 0;
 }
 
-bool CXEmbedTray::TrayPresent() {
+xcb_window_t CXEmbedTray::SelectionOwner() {
   xcb_connection_t* c = connection.get();
   auto reply = Reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]), nullptr));
-  return reply && reply->owner != XCB_NONE;
+  return reply ? reply->owner : XCB_NONE;
+}
+
+bool CXEmbedTray::TrayPresent() {
+  return SelectionOwner() != XCB_NONE;
 }
 
 bool CXEmbedTray::Add() {
   xcb_connection_t* c = connection.get();
+  wanted = true;
   // A tray that starts later announces itself with a MANAGER message to
   // the root window's StructureNotify listeners.
   const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -181,6 +139,7 @@ void CXEmbedTray::Dock(xcb_window_t owner) {
     return;
   }
   manager = owner;
+  sd_event_now(loop, CLOCK_MONOTONIC, &dockedAt);
 
   xcb_visualid_t visual = screen->root_visual;
   auto property = Reply(
@@ -197,7 +156,7 @@ void CXEmbedTray::Dock(xcb_window_t owner) {
   request.type = atoms[TRAY_OPCODE];
   request.data.data32[0] = XCB_CURRENT_TIME;
   request.data.data32[1] = SYSTEM_TRAY_REQUEST_DOCK;
-  request.data.data32[2] = icon;
+  request.data.data32[2] = icon.get();
   xcb_send_event(c, 0, owner, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
   xcb_flush(c);
 }
@@ -216,7 +175,7 @@ void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
   iconTransparent = iconFormat.alphaMask != 0;
   if (!iconTransparent) iconFormat.alphaMask = 0;
 
-  icon = xcb_generate_id(c);
+  icon = unique_x_window::Make(c);
   std::uint32_t mask = XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK;
   std::vector<std::uint32_t> values;
   if (iconTransparent) {
@@ -230,27 +189,28 @@ void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
   values.push_back(XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS |
                    XCB_EVENT_MASK_BUTTON_RELEASE);
   if (visual != screen->root_visual) {
-    iconColormap = xcb_generate_id(c);
-    xcb_create_colormap(c, XCB_COLORMAP_ALLOC_NONE, iconColormap, screen->root, visual);
+    iconColormap = unique_x_colormap::Make(c);
+    xcb_create_colormap(c, XCB_COLORMAP_ALLOC_NONE, iconColormap.get(), screen->root, visual);
     mask |= XCB_CW_COLORMAP;
-    values.push_back(iconColormap);
+    values.push_back(iconColormap.get());
   }
-  xcb_create_window(c, depth, icon, screen->root, 0, 0, static_cast<std::uint16_t>(iconWidth),
-                    static_cast<std::uint16_t>(iconHeight), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, visual, mask,
-                    values.data());
-  iconGc = xcb_generate_id(c);
-  xcb_create_gc(c, iconGc, icon, 0, nullptr);
+  // Sized afresh by each tray.
+  iconWidth = iconHeight = ICON_SIZE;
+  xcb_create_window(c, depth, icon.get(), screen->root, 0, 0, ICON_SIZE, ICON_SIZE, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    visual, mask, values.data());
+  iconGc = unique_x_gc::Make(c);
+  xcb_create_gc(c, iconGc.get(), icon.get(), 0, nullptr);
 
   // The tray maps the window itself when the icon asks to be shown.
   const std::uint32_t xembedInfo[2] = {0, XEMBED_MAPPED};
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, icon, atoms[XEMBED_INFO], atoms[XEMBED_INFO], 32, 2, xembedInfo);
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, icon.get(), atoms[XEMBED_INFO], atoms[XEMBED_INFO], 32, 2, xembedInfo);
   // Trays that size icons by their hints (GTK's sockets) would give a
   // window without them one pixel.
   SetSizeHints(ICON_SIZE);
+  askedSide = 0;
   // Named, for trays that list their icons and for tools that look for it.
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, icon, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 6, "gleamo");
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, icon, atoms[NET_WM_NAME], atoms[UTF8_STRING], 8, 6, "gleamo");
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, icon, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, 14, "gleamo\0gleamo");
+  NameWindow(c, icon.get(), "gleamo", atoms[NET_WM_NAME], atoms[UTF8_STRING]);
+  SetGleamoClass(c, icon.get());
 }
 
 void CXEmbedTray::SetSizeHints(int side) {
@@ -259,23 +219,74 @@ void CXEmbedTray::SetSizeHints(int side) {
   std::uint32_t hints[18] = {MIN_SIZE | BASE_SIZE};
   hints[5] = hints[6] = static_cast<std::uint32_t>(side);
   hints[15] = hints[16] = static_cast<std::uint32_t>(side);
-  xcb_change_property(connection.get(), XCB_PROP_MODE_REPLACE, icon, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
-                      32, 18, hints);
+  xcb_change_property(connection.get(), XCB_PROP_MODE_REPLACE, icon.get(), XCB_ATOM_WM_NORMAL_HINTS,
+                      XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
   hintedSide = side;
 }
 
+void CXEmbedTray::FollowTraySize() {
+  // A tray that answers our square with yet another shape (N by N+1 for
+  // every N) would walk the hints along for ever: its answer stands.
+  const bool answersAsk = askedSide != 0 && (iconWidth == askedSide || iconHeight == askedSide);
+  askedSide = 0;
+  int side = iconWidth;
+  if (iconWidth != iconHeight) {
+    if (answersAsk) return;
+    // A tray that gives icons its height (or width) but takes the other side
+    // from the hints gets asked for a square, as its other icons are; one
+    // that chose both sides, for its smaller one, the picture's canvas.
+    if (iconWidth == hintedSide) {
+      side = iconHeight;
+    } else if (iconHeight == hintedSide) {
+      side = iconWidth;
+    } else {
+      side = std::min(iconWidth, iconHeight);
+    }
+  }
+  // A square size is followed both ways.
+  if (side == hintedSide) return;
+  SetSizeHints(side);
+  if (iconWidth != iconHeight) askedSide = side;
+}
+
+void CXEmbedTray::Remove() {
+  wanted = false;
+  redockTimer.reset();
+  Undock();
+  xcb_flush(connection.get());
+}
+
 void CXEmbedTray::Undock() {
-  xcb_connection_t* c = connection.get();
-  CloseMenu();
   // Destroyed rather than left on the root window, where a vanished tray's
   // save-set would put it; the next tray gets a fresh one in its visual.
-  if (icon != XCB_NONE) xcb_destroy_window(c, icon);
-  if (iconGc != XCB_NONE) xcb_free_gc(c, iconGc);
-  if (iconColormap != XCB_NONE) xcb_free_colormap(c, iconColormap);
-  icon = XCB_NONE;
-  iconGc = XCB_NONE;
-  iconColormap = XCB_NONE;
+  iconGc.reset();
+  icon.reset();
+  iconColormap.reset();
   manager = XCB_NONE;
+}
+
+void CXEmbedTray::OnIconLost() {
+  std::uint64_t now = 0;
+  sd_event_now(loop, CLOCK_MONOTONIC, &now);
+  droppedSoon = now - dockedAt < SETTLED_DOCK_USEC ? droppedSoon + 1 : 0;
+  Undock();
+  const bool slow = droppedSoon >= DROPS_BEFORE_SLOWING;
+  if (slow && !dropsReported) {
+    std::fprintf(stderr, "gleamo: the system tray keeps dropping the icon; offering it again every %d s\n",
+                 static_cast<int>(SLOW_REDOCK_DELAY_USEC / 1000000));
+    dropsReported = true;
+  }
+  sd_event_add_time_relative(loop, redockTimer.put(), CLOCK_MONOTONIC,
+                             slow ? SLOW_REDOCK_DELAY_USEC : REDOCK_DELAY_USEC, 0, &OnRedockTimer, this);
+}
+
+int CXEmbedTray::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
+  auto* tray = static_cast<CXEmbedTray*>(self);
+  // A tray that announced itself meanwhile has the icon already.
+  if (tray->Docked() || !tray->wanted) return 0;
+  const xcb_window_t owner = tray->SelectionOwner();
+  if (owner != XCB_NONE) tray->Dock(owner);
+  return 0;
 }
 
 void CXEmbedTray::SetLabels(const char* top, const char* bottom) {
@@ -289,9 +300,9 @@ void CXEmbedTray::ReplaceIcon(IconCode code, const char* /*tooltip*/) {
 }
 
 void CXEmbedTray::PaintIcon() {
-  if (icon == XCB_NONE) return;
+  if (!icon) return;
   xcb_connection_t* c = connection.get();
-  xcb_clear_area(c, 0, icon, 0, 0, 0, 0);
+  xcb_clear_area(c, 0, icon.get(), 0, 0, 0, 0);
 
   const WindowPlacement placement = PlaceIconInWindow(iconWidth, iconHeight);
   const int left = placement.left;
@@ -319,244 +330,82 @@ void CXEmbedTray::PaintIcon() {
   }
   for (const auto& [color, rectangles] : byColor) {
     const std::uint32_t foreground = iconFormat.PixelOf(color);
-    xcb_change_gc(c, iconGc, XCB_GC_FOREGROUND, &foreground);
-    xcb_poly_fill_rectangle(c, icon, iconGc, static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
+    xcb_change_gc(c, iconGc.get(), XCB_GC_FOREGROUND, &foreground);
+    xcb_poly_fill_rectangle(c, icon.get(), iconGc.get(), static_cast<std::uint32_t>(rectangles.size()),
+                            rectangles.data());
   }
   xcb_flush(c);
 }
 
-void CXEmbedTray::Dispatch(xcb_generic_event_t* event) {
+void CXEmbedTray::OpenMenu(int rootX, int rootY) {
+  menu.Open(rootX, rootY);
+}
+
+void CXEmbedTray::ShowText(const char* title, const char* text) {
+  this->text.Show(title, text);
+}
+
+void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
+  if (menu.Dispatch(event) || text.Dispatch(event)) return;
   switch (event->response_type & 0x7F) {
     case XCB_EXPOSE: {
-      const auto* expose = reinterpret_cast<xcb_expose_event_t*>(event);
-      if (expose->count != 0) break;
-      if (expose->window == icon) PaintIcon();
-      if (expose->window == menu) DrawMenu();
+      const auto* expose = reinterpret_cast<const xcb_expose_event_t*>(event);
+      if (expose->count == 0 && expose->window == icon.get()) PaintIcon();
       break;
     }
     case XCB_CONFIGURE_NOTIFY: {
-      const auto* configure = reinterpret_cast<xcb_configure_notify_event_t*>(event);
-      if (configure->window != icon) break;
-      if (configure->width == iconWidth && configure->height == iconHeight) break;
+      const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+      if (configure->window != icon.get()) break;
+      if (configure->width == iconWidth && configure->height == iconHeight) break;  // moved only
       iconWidth = configure->width;
       iconHeight = configure->height;
-      // A tray that gives icons its height (or width) but takes the other
-      // side from the hints gets asked for a square, as its other icons are.
-      const int longSide = std::max(iconWidth, iconHeight);
-      if (std::min(iconWidth, iconHeight) == hintedSide && longSide != hintedSide) SetSizeHints(longSide);
+      FollowTraySize();
       PaintIcon();
       break;
     }
     case XCB_REPARENT_NOTIFY: {
-      // A tray that gives the icon back without going away (its tray
-      // closed, the panel kept): wait for the next one.
-      const auto* reparent = reinterpret_cast<xcb_reparent_notify_event_t*>(event);
-      if (reparent->window == icon && reparent->parent == screen->root && manager != XCB_NONE) Undock();
-      break;
-    }
-    case XCB_DESTROY_NOTIFY: {
-      const auto* destroy = reinterpret_cast<xcb_destroy_notify_event_t*>(event);
-      if (destroy->window == manager && manager != XCB_NONE) Undock();
-      break;
-    }
-    case XCB_CLIENT_MESSAGE: {
-      const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-      // A tray took the selection: the old one is gone or going.
-      if (message->type != atoms[MANAGER] || message->data.data32[1] != atoms[TRAY_SELECTION]) break;
-      const xcb_window_t owner = message->data.data32[2];
-      if (owner == manager) break;
-      Undock();
-      Dock(owner);  // painted when the tray maps the new window
-      break;
-    }
-    case XCB_BUTTON_PRESS: {
-      const auto* press = reinterpret_cast<xcb_button_press_event_t*>(event);
-      if (press->event != menu || menu == XCB_NONE) break;
-      pressedInMenu = MenuItemAt(press->event_x, press->event_y) >= 0;
-      if (!pressedInMenu) CloseMenu();  // a click outside
-      break;
-    }
-    case XCB_BUTTON_RELEASE: {
-      const auto* release = reinterpret_cast<xcb_button_release_event_t*>(event);
-      if (release->event == icon && menu == XCB_NONE && (release->detail == 1 || release->detail == 3)) {
-        OpenMenu(release->root_x, release->root_y);
-      } else if (release->event == menu && menu != XCB_NONE && pressedInMenu) {
-        const int item = MenuItemAt(release->event_x, release->event_y);
-        if (item >= 0) ChooseMenuItem(item);
+      const auto* reparent = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+      if (reparent->window != icon.get() || reparent->parent != screen->root || !Docked()) break;
+      // Given back by a tray that still owns the selection: offered again.
+      // A tray that is going away, or whose tray part closed while its
+      // panel stays, has let the selection go: wait for the next one.
+      if (SelectionOwner() == manager) {
+        OnIconLost();
+      } else {
+        Undock();
       }
       break;
     }
-    case XCB_MOTION_NOTIFY: {
-      const auto* motion = reinterpret_cast<xcb_motion_notify_event_t*>(event);
-      if (motion->event == menu && menu != XCB_NONE) SelectMenuItem(MenuItemAt(motion->event_x, motion->event_y));
+    case XCB_DESTROY_NOTIFY: {
+      const auto* destroy = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+      if (destroy->window == icon.get()) {
+        icon.release();  // the tray destroyed it
+        OnIconLost();
+      } else if (destroy->window == manager && Docked()) {
+        Undock();
+      }
       break;
     }
-    case XCB_KEY_PRESS: {
-      const auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-      if (menu != XCB_NONE) OnMenuKey(key->detail);
+    case XCB_CLIENT_MESSAGE: {
+      const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+      // A tray took the selection: the old one is gone or going. Anyone can
+      // send this message, naming any window: only the selection's owner is
+      // believed, and only when it is not the tray that holds the icon.
+      if (message->type != atoms[MANAGER] || message->data.data32[1] != atoms[TRAY_SELECTION]) break;
+      const xcb_window_t owner = message->data.data32[2];
+      if (!wanted || owner == XCB_NONE || owner == manager || owner != SelectionOwner()) break;
+      Undock();
+      redockTimer.reset();
+      Dock(owner);  // painted when the tray maps the new window
+      break;
+    }
+    case XCB_BUTTON_RELEASE: {
+      const auto* release = reinterpret_cast<const xcb_button_release_event_t*>(event);
+      if (release->event == icon.get() && !menu.IsOpen() && (release->detail == 1 || release->detail == 3)) {
+        menu.Open(release->root_x, release->root_y);
+      }
       break;
     }
     default: break;
   }
-}
-
-void CXEmbedTray::OpenMenu(int rootX, int rootY) {
-  xcb_connection_t* c = connection.get();
-  if (menuFont == XCB_NONE) {
-    // The server's own fixed font, 6x13 on every X server: no font files,
-    // no client-side rendering.
-    menuFont = xcb_generate_id(c);
-    xcb_open_font(c, menuFont, 5, "fixed");
-  }
-  int textWidth = 0;
-  int ascent = 11, descent = 2;
-  for (const TrayMenuItem& item : TRAY_MENU_ITEMS) {
-    std::vector<xcb_char2b_t> text;
-    for (const char* p = item.label; *p != '\0'; ++p) text.push_back({0, static_cast<std::uint8_t>(*p)});
-    auto extents = Reply(xcb_query_text_extents_reply(
-        c, xcb_query_text_extents(c, menuFont, static_cast<std::uint32_t>(text.size()), text.data()), nullptr));
-    if (!extents) continue;
-    textWidth = std::max(textWidth, static_cast<int>(extents->overall_width));
-    ascent = extents->font_ascent;
-    descent = extents->font_descent;
-  }
-  menuTextAscent = ascent;
-  menuItemHeight = ascent + descent + 2 * MENU_PADDING_Y;
-  menuWidth = textWidth + 2 * MENU_PADDING_X;
-  const int height = menuItemHeight * MENU_ITEM_COUNT;
-
-  // At the pointer, kept on the screen: above the pointer where the tray
-  // sits at the bottom, to the left where it sits at the right.
-  int x = rootX;
-  int y = rootY;
-  if (x + menuWidth > screen->width_in_pixels) x = std::max(0, screen->width_in_pixels - menuWidth);
-  if (y + height > screen->height_in_pixels) y = std::max(0, rootY - height);
-
-  menu = xcb_generate_id(c);
-  const std::uint32_t values[] = {screenFormat.PixelOf(MENU_BACKGROUND), screen->black_pixel, 1,
-                                  XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
-                                      XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
-                                      XCB_EVENT_MASK_KEY_PRESS};
-  xcb_create_window(c, XCB_COPY_FROM_PARENT, menu, screen->root, static_cast<std::int16_t>(x),
-                    static_cast<std::int16_t>(y), static_cast<std::uint16_t>(menuWidth),
-                    static_cast<std::uint16_t>(height), 1, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-                    XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, menu, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, 14, "gleamo\0gleamo");
-  menuGc = xcb_generate_id(c);
-  const std::uint32_t font = menuFont;
-  xcb_create_gc(c, menuGc, menu, XCB_GC_FONT, &font);
-  xcb_map_window(c, menu);
-
-  // Every click and key goes to the menu while it is open, so that a click
-  // elsewhere or Escape can close it.
-  const std::uint16_t pointerEvents =
-      XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
-  auto pointer =
-      Reply(xcb_grab_pointer_reply(c,
-                                   xcb_grab_pointer(c, 0, menu, pointerEvents, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
-                                                    XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-                                   nullptr));
-  auto keyboard = Reply(xcb_grab_keyboard_reply(
-      c, xcb_grab_keyboard(c, 0, menu, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr));
-  if (!pointer || pointer->status != XCB_GRAB_STATUS_SUCCESS) {
-    // Someone else holds the pointer: a menu that could not be closed by a
-    // click elsewhere would be worse than none.
-    CloseMenu();
-    return;
-  }
-  if (!menuKeysLearned) LearnMenuKeys();
-  selectedItem = -1;
-  pressedInMenu = false;
-  xcb_flush(c);
-}
-
-void CXEmbedTray::CloseMenu() {
-  if (menu == XCB_NONE) return;
-  xcb_connection_t* c = connection.get();
-  xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
-  xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-  xcb_free_gc(c, menuGc);
-  xcb_destroy_window(c, menu);
-  menu = XCB_NONE;
-  menuGc = XCB_NONE;
-  xcb_flush(c);
-}
-
-void CXEmbedTray::LearnMenuKeys() {
-  xcb_connection_t* c = connection.get();
-  const xcb_setup_t* setup = xcb_get_setup(c);
-  const int count = setup->max_keycode - setup->min_keycode + 1;
-  auto mapping = Reply(xcb_get_keyboard_mapping_reply(
-      c, xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)), nullptr));
-  if (!mapping) return;
-  const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-  const int perKey = mapping->keysyms_per_keycode;
-  for (int i = 0; i < count; ++i) {
-    MenuKey action = KEY_NONE;
-    for (int column = 0; column < perKey && column < 2 && action == KEY_NONE; ++column) {
-      switch (keysyms[i * perKey + column]) {
-        case KEYSYM_UP:
-        case KEYSYM_KP_UP: action = KEY_UP; break;
-        case KEYSYM_DOWN:
-        case KEYSYM_KP_DOWN: action = KEY_DOWN; break;
-        case KEYSYM_RETURN:
-        case KEYSYM_KP_ENTER: action = KEY_CHOOSE; break;
-        case KEYSYM_ESCAPE: action = KEY_CLOSE; break;
-        default: break;
-      }
-    }
-    menuKeys[static_cast<std::size_t>(setup->min_keycode + i)] = action;
-  }
-  menuKeysLearned = true;
-}
-
-void CXEmbedTray::OnMenuKey(xcb_keycode_t key) {
-  switch (menuKeys[key]) {
-    case KEY_UP: SelectMenuItem(selectedItem <= 0 ? MENU_ITEM_COUNT - 1 : selectedItem - 1); break;
-    case KEY_DOWN:
-      SelectMenuItem(selectedItem < 0 || selectedItem == MENU_ITEM_COUNT - 1 ? 0 : selectedItem + 1);
-      break;
-    case KEY_CHOOSE:
-      if (selectedItem >= 0) ChooseMenuItem(selectedItem);
-      break;
-    case KEY_CLOSE: CloseMenu(); break;
-    case KEY_NONE: break;
-  }
-}
-
-int CXEmbedTray::MenuItemAt(int x, int y) const {
-  if (x < 0 || y < 0 || x >= menuWidth || menuItemHeight <= 0) return -1;
-  const int index = y / menuItemHeight;
-  return index < MENU_ITEM_COUNT ? index : -1;
-}
-
-void CXEmbedTray::SelectMenuItem(int index) {
-  if (index == selectedItem) return;
-  selectedItem = index;
-  DrawMenu();
-}
-
-void CXEmbedTray::ChooseMenuItem(int index) {
-  const int command = TRAY_MENU_ITEMS[static_cast<std::size_t>(index)].id;
-  CloseMenu();
-  if (onCommand) onCommand(command);
-}
-
-void CXEmbedTray::DrawMenu() {
-  if (menu == XCB_NONE) return;
-  xcb_connection_t* c = connection.get();
-  for (int i = 0; i < MENU_ITEM_COUNT; ++i) {
-    const bool selected = i == selectedItem;
-    const std::uint32_t background = screenFormat.PixelOf(selected ? MENU_HIGHLIGHT : MENU_BACKGROUND);
-    const std::uint32_t colors[] = {screenFormat.PixelOf(selected ? MENU_HIGHLIGHT_TEXT : MENU_TEXT), background};
-    const xcb_rectangle_t row{0, static_cast<std::int16_t>(i * menuItemHeight), static_cast<std::uint16_t>(menuWidth),
-                              static_cast<std::uint16_t>(menuItemHeight)};
-    xcb_change_gc(c, menuGc, XCB_GC_FOREGROUND, &background);
-    xcb_poly_fill_rectangle(c, menu, menuGc, 1, &row);
-    xcb_change_gc(c, menuGc, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND, colors);
-    const char* label = TRAY_MENU_ITEMS[static_cast<std::size_t>(i)].label;
-    xcb_image_text_8(c, static_cast<std::uint8_t>(std::strlen(label)), menu, menuGc, MENU_PADDING_X,
-                     static_cast<std::int16_t>(i * menuItemHeight + MENU_PADDING_Y + menuTextAscent), label);
-  }
-  xcb_flush(c);
 }

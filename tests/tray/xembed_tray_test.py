@@ -5,7 +5,8 @@
 
 Run under dbus-run-session: a private session bus with no StatusNotifierWatcher.
 Puts up its own Xvfb and real trays on it (trayer; tint2 for a tray with an
-ARGB visual), and drives gleamo with xdotool.
+ARGB visual; a stand-in tray of x_tray_fixture.py for what trays seldom do),
+and drives gleamo with xdotool.
 """
 import os
 import shutil
@@ -15,11 +16,17 @@ import threading
 import time
 import unittest
 
+from Xlib import X, display
+from Xlib.protocol import event
+
 from status_notifier_dbus_test import USAGE, Fixture, GleamoRun, parse_arguments, wait_until
+from x_tray_fixture import StandInTray
 
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
 NO_HOST = "no StatusNotifierWatcher on the session bus and no system tray on the X display"
+USAGE_TITLE = "gleamo usage"
+DROPPED = "the system tray keeps dropping the icon"
 # tint2 starts at once where the root window already names a desktop.
 TINT2_CONFIG = """panel_items = S
 panel_size = 100% 36
@@ -33,18 +40,51 @@ def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
 
+def start_xvfb():
+    """A private X server; its process and display name."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "%dx%dx24" % (SCREEN_WIDTH, SCREEN_HEIGHT), "-nolisten", "tcp", "-noreset"],
+                            pass_fds=[write_end], stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as displayfd:
+        return xvfb, ":" + displayfd.readline().strip()
+
+
+def shown_windows(*pattern):
+    return subprocess.run(["xdotool", "search", "--onlyvisible"] + list(pattern), capture_output=True,
+                          text=True).stdout.split()
+
+
 def icon_window():
     """The docked icon: gleamo's window that a tray has mapped, or None."""
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^gleamo$"], capture_output=True,
-                           text=True).stdout.split()
+    found = shown_windows("--name", "^gleamo$")
     return found[0] if found else None
 
 
+def usage_windows():
+    return shown_windows("--name", "^%s$" % USAGE_TITLE)
+
+
 def menu_window(icon):
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "^gleamo$"], capture_output=True,
-                           text=True).stdout.split()
-    others = [w for w in found if w != icon]
+    others = [w for w in shown_windows("--classname", "^gleamo$") if w != icon and w not in usage_windows()]
     return others[0] if others else None
+
+
+def ask_to_close(window):
+    """Sends what a window manager's close button sends, to a window that
+    says it takes it."""
+    connection = display.Display()
+    try:
+        target = connection.create_resource_object("window", int(window))
+        protocols = connection.intern_atom("WM_PROTOCOLS")
+        delete = connection.intern_atom("WM_DELETE_WINDOW")
+        assert delete in target.get_wm_protocols(), "the window does not take WM_DELETE_WINDOW"
+        target.send_event(event.ClientMessage(window=target, client_type=protocols,
+                                              data=(32, [delete, X.CurrentTime, 0, 0, 0])))
+        connection.sync()
+    finally:
+        connection.close()
 
 
 def geometry(window):
@@ -111,14 +151,7 @@ class XGleamo(GleamoRun):
 class XEmbedTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        read_end, write_end = os.pipe()
-        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                     "%dx%dx24" % (SCREEN_WIDTH, SCREEN_HEIGHT), "-nolisten", "tcp",
-                                     "-noreset"],
-                                    pass_fds=[write_end], stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as display:
-            os.environ["DISPLAY"] = ":" + display.readline().strip()
+        cls.xvfb, os.environ["DISPLAY"] = start_xvfb()
         for name, value in (("_NET_NUMBER_OF_DESKTOPS", "1"), ("_NET_CURRENT_DESKTOP", "0")):
             run("xprop", "-root", "-f", name, "32c", "-set", name, value)
 
@@ -135,6 +168,14 @@ class XEmbedTest(unittest.TestCase):
         tray = Tray(kind, self.work)
         self.addCleanup(tray.stop)
         return tray
+
+    def stand_in_tray(self, **options):
+        tray = StandInTray(**options)
+        self.addCleanup(tray.close)
+        return tray
+
+    def docked_in(self, tray, app):
+        self.assertTrue(tray.wait(lambda: tray.icon), "gleamo never docked: " + app.stderr())
 
     def start(self, options, env=None):
         app = XGleamo(options, env)
@@ -167,6 +208,21 @@ class XEmbedTest(unittest.TestCase):
         if not wait_until(lambda: self.shows(code), timeout):
             icon = icon_window()
             self.fail("the tray never showed code %d; icon %s" % (code, icon and geometry(icon)))
+
+    def assert_usage_window(self):
+        """The one window showing the usage: a top-level window with the
+        usage's lines drawn from top to bottom."""
+        found = wait_until(usage_windows)
+        self.assertEqual(len(found), 1, "no usage window, or more than one")
+        window = found[0]
+        self.assertIn(window, shown_windows("--classname", "^gleamo$"))
+        x, y, width, height = geometry(window)
+        pixels = screen_pixels(x, y, width, height)
+        text_rows = [row for row in range(height) if b"\0\0\0" in pixels[3 * width * row:3 * width * (row + 1)]]
+        lines = USAGE.count("\n") + 1
+        self.assertTrue(text_rows, "the usage window is empty")
+        self.assertGreaterEqual(text_rows[-1] - text_rows[0], (lines - 1) * 13, "fewer lines than the usage has")
+        return window
 
     def open_menu(self, button):
         icon = icon_window()
@@ -206,6 +262,18 @@ class XEmbedTest(unittest.TestCase):
         self.assertIsNone(icon_window())
         self.assertNotIn(NO_HOST, app.stderr())
 
+    def test_under_xwayland_the_menu_closes_when_the_pointer_leaves_it(self):
+        # There the grab sees no click on a Wayland window, only the pointer
+        # leaving. gleamo knows Xwayland by WAYLAND_DISPLAY, all that
+        # differs here from X.
+        self.tray()
+        self.start(["-f"], env=dict(os.environ, WAYLAND_DISPLAY="wayland-gleamo-test"))
+        self.assert_shows(130000)
+        x, y, width, height = geometry(self.open_menu(1))
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height // 6))  # onto "help"
+        run("xdotool", "mousemove", str(SCREEN_WIDTH - 10), "10")
+        self.assertTrue(wait_until(lambda: menu_window(icon_window()) is None), "leaving left the menu open")
+
     def test_icon_comes_back_when_the_tray_restarts(self):
         tray = self.tray()
         app = self.start(["-s", "-g", "-f"])
@@ -238,11 +306,101 @@ class XEmbedTest(unittest.TestCase):
         self.open_menu(1)
         run("xdotool", "key", "Down", "Down", "Down", "Up", "Up", "Return")  # from none: help, meet author, ...
         self.assertTrue(wait_until(lambda: USAGE in app.stdout()), app.stderr())
+        usage = self.assert_usage_window()
+        self.choose(self.open_menu(1), 0)  # help again: the same window, not a second one
+        self.assertTrue(wait_until(lambda: app.stdout().count(USAGE) == 2), app.stderr())
+        self.assertEqual(self.assert_usage_window(), usage)
+
+        def click_in(window):
+            x, y, width, height = geometry(window)
+            run("xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
+
+        def key_on(window):
+            x, y = geometry(window)[:2]
+            run("xdotool", "mousemove", str(x + 5), str(y + 5), "key", "space")
+
+        for close in (click_in, key_on, ask_to_close):  # the last as a window manager's close button
+            if not usage_windows():
+                self.choose(self.open_menu(1), 0)
+            close(self.assert_usage_window())
+            self.assertTrue(wait_until(lambda: not usage_windows()), "%s left the usage window open" % close.__name__)
         self.choose(self.open_menu(1), 1)  # meet author
         self.assertTrue(wait_until(lambda: os.path.exists(opened) and os.path.getsize(opened) > 0))
         with open(opened) as text:
             self.assertEqual(text.read(), "https://norvath.example/gleamo/\n")
         self.assertIsNone(app.process.poll())
+
+    def test_forged_tray_announcements_leave_the_icon_docked(self):
+        tray = self.stand_in_tray()
+        app = self.start(["-a", "-f"])
+        self.docked_in(tray, app)
+        self.assert_shows(130000)
+        other = display.Display()  # a third client
+        self.addCleanup(other.close)
+        existing = other.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+        gone = other.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+        gone.destroy()
+        for sender in (other, tray.display):
+            for named in (gone.id, existing.id, 0, tray.root.id, tray.window.id):
+                tray.announce(named, sender)
+        # gleamo reads its events in order: once it paints the icon at this
+        # size, it has read every announcement before it.
+        tray.resize_icon(32, 32)
+        self.assert_shows(130000)
+        self.assertEqual(geometry(icon_window())[2:], (32, 32))
+        self.assertEqual(len(tray.docks), 1)
+
+    def test_an_icon_the_tray_drops_docks_again_and_one_it_keeps_dropping_is_offered_seldom(self):
+        tray = self.stand_in_tray()
+        app = self.start(["-s", "-g", "-f"])
+        self.docked_in(tray, app)
+        for drop in (tray.destroy_icon, tray.give_back_icon):
+            docks = len(tray.docks)
+            drop()
+            self.assertTrue(tray.wait(lambda: len(tray.docks) > docks and tray.icon, 2.5),
+                            "not docked again after %s" % drop.__name__)
+            self.assert_shows(10)
+            self.assertEqual(len(shown_windows("--name", "^gleamo$")), 1, "an icon left on the root window")
+        tray.destroy_docked = True
+        tray.destroy_icon()
+        self.assertTrue(tray.wait(lambda: DROPPED in app.stderr(), 5), app.stderr())
+        docks = len(tray.docks)
+        tray.wait(lambda: False, 1.5)
+        self.assertLessEqual(len(tray.docks) - docks, 1, "offered again and again")
+        self.assertEqual(app.stderr().count(DROPPED), 1)
+
+    def test_size_hints_follow_the_trays_size_both_ways(self):
+        tray = self.stand_in_tray()
+        app = self.start(["-a", "-f"])
+        self.docked_in(tray, app)
+        self.assertTrue(tray.wait(lambda: tray.hints() == 24), "the hints never followed the tray's 24 px")
+        for width, height, side in ((5000, 16, None), (24, 24, 24), (32, 32, 32), (24, 24, 24)):
+            tray.resize_icon(width, height)
+            if side:
+                self.assertTrue(tray.wait(lambda: tray.hints() == side), "hints %d after %dx%d, not %d" % (
+                    tray.hints(), width, height, side))
+        self.assert_shows(130000)
+
+    def test_a_tray_that_answers_each_square_with_another_shape_is_asked_once(self):
+        tray = self.stand_in_tray(answer_hints=True)  # N by N+1 for hints of N
+        app = self.start(["-a", "-f"])
+        self.docked_in(tray, app)
+        self.assertTrue(tray.wait(lambda: len(tray.sizes) >= 2), tray.sizes)
+        tray.wait(lambda: False, 1.0)
+        self.assertLessEqual(len(tray.sizes), 3, "the hints walk: %s" % tray.sizes[:10])
+        self.assert_shows(130000)
+
+    def test_losing_the_display_ends_the_program_with_1(self):
+        xvfb, name = start_xvfb()
+        self.addCleanup(lambda: xvfb.poll() is None and (xvfb.terminate(), xvfb.wait(timeout=5)))
+        tray = StandInTray(name)
+        app = XGleamo(["-f"], dict(os.environ, DISPLAY=name))
+        self.addCleanup(app.stop)
+        self.docked_in(tray, app)
+        xvfb.terminate()
+        xvfb.wait(timeout=5)
+        self.assertEqual(app.process.wait(timeout=5), 1, app.stderr())
+        self.assertIn("gleamo: lost the connection to the X display\n", app.stderr())
 
     def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
         app = self.start(["-f"])
