@@ -10,11 +10,15 @@ and drives gleamo with xdotool.
 """
 import os
 import shutil
+import socket
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
+
+import dbus
+import dbus.lowlevel
 
 from Xlib import X, display
 from Xlib.protocol import event
@@ -24,6 +28,7 @@ from x_tray_fixture import StandInTray
 
 ARGS = None
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
+WATCHER = "org.kde.StatusNotifierWatcher"
 NO_HOST = "no StatusNotifierWatcher on the session bus and no system tray on the X display"
 USAGE_TITLE = "gleamo usage"
 DROPPED = "the system tray keeps dropping the icon"
@@ -420,6 +425,72 @@ class XEmbedTest(unittest.TestCase):
         time.sleep(1.5)
         self.assertIsNone(icon_window())
         self.assertIsNone(app.process.poll())
+
+    def test_a_watcher_that_only_flickers_or_is_forged_leaves_the_icon_to_the_x_tray(self):
+        app = self.start(["-f"])
+        self.assertTrue(wait_until(lambda: NO_HOST in app.stderr()), app.stderr())
+        bus = dbus.SessionBus(private=True)
+        self.addCleanup(bus.close)
+        forged = dbus.lowlevel.SignalMessage("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged")
+        forged.append(WATCHER, "", ":1.999", signature="sss")
+        bus.send_message(forged)
+        flicker = Fixture("watcher")
+        time.sleep(0.3)
+        flicker.stop()
+        self.tray()
+        self.assert_shows(130000)
+        self.assertIsNone(app.process.poll())
+
+    def test_an_item_opens_gleamos_menu_where_the_host_has_none_and_falls_back_to_x(self):
+        watcher = Fixture("watcher")
+        self.addCleanup(watcher.stop)
+        app = self.start(["-f"])
+        self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
+        self.tray()
+        bus = dbus.SessionBus(private=True)
+        self.addCleanup(bus.close)
+        item = dbus.Interface(bus.get_object("org.kde.StatusNotifierItem-%d-1" % app.process.pid,
+                                             "/StatusNotifierItem", introspect=False), "org.kde.StatusNotifierItem")
+        # swaybar's clicks, and a left click where a host calls Activate.
+        for call in (item.ContextMenu, item.Activate):
+            call(200, 150)
+            menu = wait_until(lambda: menu_window(None))
+            self.assertIsNotNone(menu, "no menu after %s" % call._method_name)
+            self.assertEqual(geometry(menu)[:2], (200, 150))
+            run("xdotool", "key", "Escape")
+            self.assertTrue(wait_until(lambda: menu_window(None) is None))
+        self.assertIsNone(icon_window())  # the item shows the icon, not the X tray
+
+        watcher.stop()  # the host goes away: the X tray that runs takes the icon
+        self.assert_shows(130000)
+        self.choose(self.open_menu(1), 2)
+        self.assertEqual(app.process.wait(timeout=5), 0)
+
+    def test_an_x_icon_outlives_a_lost_or_silent_bus(self):
+        self.tray()
+        daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(lambda: daemon.poll() is None and (daemon.kill(), daemon.wait()))
+        lost = self.start(["-s", "-r", "-f"], env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=daemon.stdout.readline().strip()))
+        silent_path = os.path.join(self.work, "silent")
+        silent = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)  # takes connections, never answers
+        silent.bind(silent_path)
+        silent.listen(8)
+        self.addCleanup(silent.close)
+        started = time.monotonic()
+        hung = self.start(["-s", "-g", "-f"], env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS="unix:path=" + silent_path))
+        self.assert_shows(10)  # the hung one's green symbol, at once
+        self.assertLess(time.monotonic() - started, 3.0)
+        self.assertTrue(wait_until(lambda: len(shown_windows("--name", "^gleamo$")) == 2), "the lost one never docked")
+        daemon.kill()
+        daemon.wait()
+        self.assertTrue(wait_until(lambda: "the session bus does not answer; going on without it" in hung.stderr(),
+                                   timeout=8), hung.stderr())
+        self.assertTrue(wait_until(lambda: "lost the connection to the session bus; going on without it"
+                                   in lost.stderr()), lost.stderr())
+        time.sleep(0.5)
+        self.assertEqual(len(shown_windows("--name", "^gleamo$")), 2)
+        self.assertEqual((lost.process.poll(), hung.process.poll()), (None, None))
 
 
 def main():
