@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/program_texts.h"
@@ -532,8 +533,10 @@ int CStatusNotifier::OnWatcherPid(sd_bus_message* reply, void* self, sd_bus_erro
   const TrayHost host =
       IdentifyTrayHost(pid != 0 ? ProcessName(static_cast<pid_t>(pid)) : "",
                        pid != 0 ? ProgramName(static_cast<pid_t>(pid)) : "", desktop != nullptr ? desktop : "");
-  if (host != tray.host) {
-    tray.host = host;
+  std::vector<int> sizes = PixmapSizesFor(host);
+  tray.host = host;
+  if (sizes != tray.pixmapSizes) {
+    tray.pixmapSizes = std::move(sizes);
     tray.Repaint();  // at the host's sizes before it first asks
   }
   tray.Register();
@@ -658,7 +661,7 @@ void CStatusNotifier::ReplaceIcon(IconCode code, const char* newTooltip) {
 }
 
 void CStatusNotifier::Repaint() {
-  MakeIconPixmaps(PaintIconRaster(topLabel, bottomLabel, iconCode), TraitsOf(host).pixmapSizes, pixmaps);
+  MakeIconPixmaps(PaintIconRaster(topLabel, bottomLabel, iconCode), pixmapSizes, pixmaps);
   if (itemObject) Emit("NewIcon");
 }
 

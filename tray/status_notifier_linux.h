@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/gleamo_types.h"
 #include "common/systemd_handles_linux.h"
@@ -99,6 +100,7 @@ class CStatusNotifier : public CTrayIcon {
   ShownHandler onShown;
   std::string serviceName;
   TrayHost host = TrayHost::Unknown;
+  std::vector<int> pixmapSizes = TraitsOf(TrayHost::Unknown).pixmapSizes;
   bool registered = false;
   std::optional<bool> shownReported;  // what onShown was last told
   int refusals = 0;                   // by the watcher that runs now

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tray/icon_raster.h"
+#include "tray/wayland_scale_linux.h"
 
 namespace {
 
@@ -15,14 +16,17 @@ struct KnownProgram {
 // Who owns the watcher on each desktop. Xfce's status tray runs in the
 // panel's plugin wrapper, named after the plugin; Plasma's watcher lives in
 // kded5, and Cinnamon's (and MATE's with the XApp applet) in xapp-sn-watcher,
-// which also loads the pictures.
-constexpr std::array<KnownProgram, 10> KNOWN_PROGRAMS{{
+// which also loads the pictures. MATE's own notification area applet is cut
+// to 15 bytes in its process name.
+constexpr std::array<KnownProgram, 12> KNOWN_PROGRAMS{{
     {"xfce4-panel", TrayHost::Xfce},
     {"wrapper-2.0", TrayHost::Xfce},
     {"kded5", TrayHost::Plasma},
     {"plasmashell", TrayHost::Plasma},
     {"lxqt-panel", TrayHost::Lxqt},
     {"mate-panel", TrayHost::Mate},
+    {"notification-ar", TrayHost::Mate},
+    {"notification-area-applet", TrayHost::Mate},
     {"xapp-sn-watcher", TrayHost::Xapp},
     {"gnome-shell", TrayHost::Gnome},
     {"waybar", TrayHost::Waybar},
@@ -39,7 +43,7 @@ constexpr std::array<KnownDesktop, 7> KNOWN_DESKTOPS{{
     {"KDE", TrayHost::Plasma},
     {"LXQt", TrayHost::Lxqt},
     {"MATE", TrayHost::Mate},
-    {"X-Cinnamon", TrayHost::Xapp},
+    {"X-Cinnamon", TrayHost::Cinnamon},
     {"GNOME", TrayHost::Gnome},
     {"sway", TrayHost::Swaybar},
 }};
@@ -75,7 +79,10 @@ TrayHost IdentifyTrayHost(const std::string& processName, const std::string& pro
                           const std::string& currentDesktop) {
   TrayHost host = FromProgram(processName);
   if (host == TrayHost::Unknown) host = FromProgram(programName);
-  if (host == TrayHost::Unknown) host = FromDesktop(currentDesktop);
+  const TrayHost desktop = FromDesktop(currentDesktop);
+  if (host == TrayHost::Unknown) return desktop;
+  // One watcher program serves two panels that draw its pictures apart.
+  if (host == TrayHost::Xapp && desktop == TrayHost::Cinnamon) return TrayHost::Cinnamon;
   return host;
 }
 
@@ -88,27 +95,42 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   static const TrayHostTraits xfce = nearestOf16And22;
   static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
   static const TrayHostTraits lxqt = nearestOf16And22;
-  static const TrayHostTraits mate{{24}};
-  // xapp-sn-watcher scales the largest picture to 24 px.
-  static const TrayHostTraits xapp{{24}};
+  // MATE's applet draws the largest picture up to its panel's size unscaled.
+  static const TrayHostTraits mate = nearestOf16And22;
+  // xapp-sn-watcher scales the largest picture to the applet's size: 16 px
+  // in MATE's panel, 24 px in Cinnamon's.
+  static const TrayHostTraits xapp{{ICON_SIZE}};
+  static const TrayHostTraits cinnamon{{24}};
   // The AppIndicator extension takes the smallest picture at least its
-  // size: 16 px, 32 px on a doubled screen.
+  // size, and swaybar the one closest to its own: 16 px, 32 px on a
+  // doubled screen.
   static const TrayHostTraits gnome{{ICON_SIZE, 2 * ICON_SIZE}};
-  // waybar scales the largest picture to its icon size, 16 px by default.
-  static const TrayHostTraits waybar{{ICON_SIZE}};
-  static const TrayHostTraits swaybar = nearestOf16And22;
+  static const TrayHostTraits swaybar = gnome;
+  // waybar scales the largest picture to its icon size, 16 px by default,
+  // times the output's scale.
+  static const TrayHostTraits waybar{{ICON_SIZE}, false, true};
   switch (host) {
     case TrayHost::Xfce: return xfce;
     case TrayHost::Plasma: return plasma;
     case TrayHost::Lxqt: return lxqt;
     case TrayHost::Mate: return mate;
     case TrayHost::Xapp: return xapp;
+    case TrayHost::Cinnamon: return cinnamon;
     case TrayHost::Gnome: return gnome;
     case TrayHost::Waybar: return waybar;
     case TrayHost::Swaybar: return swaybar;
     case TrayHost::Unknown: break;
   }
   return unknown;
+}
+
+std::vector<int> PixmapSizesFor(TrayHost host) {
+  const TrayHostTraits& traits = TraitsOf(host);
+  if (!traits.timesOutputScale) return traits.pixmapSizes;
+  const int scale = LargestOutputScale();
+  std::vector<int> sizes;
+  for (int size : traits.pixmapSizes) sizes.push_back(size * scale);
+  return sizes;
 }
 
 const char* TrayHostName(TrayHost host) {
@@ -118,6 +140,7 @@ const char* TrayHostName(TrayHost host) {
     case TrayHost::Lxqt: return "lxqt";
     case TrayHost::Mate: return "mate";
     case TrayHost::Xapp: return "xapp";
+    case TrayHost::Cinnamon: return "cinnamon";
     case TrayHost::Gnome: return "gnome";
     case TrayHost::Waybar: return "waybar";
     case TrayHost::Swaybar: return "swaybar";

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-enum class TrayHost { Unknown, Xfce, Plasma, Lxqt, Mate, Xapp, Gnome, Waybar, Swaybar };
+enum class TrayHost { Unknown, Xfce, Plasma, Lxqt, Mate, Xapp, Cinnamon, Gnome, Waybar, Swaybar };
 
 struct TrayHostTraits {
   // The pixmap sizes to offer, smallest first.
@@ -17,6 +17,9 @@ struct TrayHostTraits {
   // The host opens the item's own menu when Activate fails (Plasma): a
   // left click then shows the host's native menu rather than ours.
   bool menuOnFailedActivate = false;
+  // The host draws at its icon size times the output's scale (waybar):
+  // the sizes are to be multiplied by it.
+  bool timesOutputScale = false;
 };
 
 // The host behind a watcher, from the watcher owner's process name (its
@@ -27,6 +30,10 @@ TrayHost IdentifyTrayHost(const std::string& processName, const std::string& pro
                           const std::string& currentDesktop);
 
 const TrayHostTraits& TraitsOf(TrayHost host);
+
+// The sizes to offer the host here and now: its traits' sizes, times the
+// largest output scale of the Wayland session where the host asks for it.
+std::vector<int> PixmapSizesFor(TrayHost host);
 
 // A short name for messages and tests.
 const char* TrayHostName(TrayHost host);

@@ -98,7 +98,7 @@ TEST(IconPixmap, EverySizeAHostIsOfferedCarriesThePaintedIconByThePlacement) {
   const IconRaster raster = PaintIconRaster("TAV", "OLI", 130709);
   std::vector<int> sizes;
   for (TrayHost host : {TrayHost::Unknown, TrayHost::Xfce, TrayHost::Plasma, TrayHost::Lxqt, TrayHost::Mate,
-                        TrayHost::Xapp, TrayHost::Gnome, TrayHost::Waybar, TrayHost::Swaybar}) {
+                        TrayHost::Xapp, TrayHost::Cinnamon, TrayHost::Gnome, TrayHost::Waybar, TrayHost::Swaybar}) {
     const std::vector<int>& offered = TraitsOf(host).pixmapSizes;
     ASSERT_FALSE(offered.empty()) << TrayHostName(host);
     sizes.insert(sizes.end(), offered.begin(), offered.end());
@@ -149,7 +149,9 @@ TEST(TrayHost, ToldByTheWatchersProgramBeforeTheDesktop) {
       {"gnome-shell", "gnome-shell", "ubuntu:GNOME", TrayHost::Gnome},
       {"waybar", "waybar", "sway", TrayHost::Waybar},
       {"", "", "ubuntu:GNOME", TrayHost::Gnome},
-      {"", "", "X-Cinnamon", TrayHost::Xapp},
+      {"xapp-sn-watcher", "xapp-sn-watcher", "X-Cinnamon", TrayHost::Cinnamon},
+      {"notification-ar", "notification-area-applet", "MATE", TrayHost::Mate},
+      {"", "", "X-Cinnamon", TrayHost::Cinnamon},
       {"python3", "python3.11", "", TrayHost::Unknown},
       {"panel-1-systrayX", "", "", TrayHost::Unknown},
   };
