@@ -1,8 +1,11 @@
 #include "activity/disk_stats_linux.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -45,6 +48,42 @@ CounterProperty Property(const wchar_t* name) {
   return {name, std::wcslen(name) * sizeof(wchar_t), PropertyKind::Other, 0, L""};
 }
 
+constexpr char NOT_REGULAR[] = "not a regular file";
+
+// Opens path for reading only when it is a regular file, as the kernel's
+// counter file is: open() of a FIFO waits for a writer (for good, with the
+// end signals blocked), and a device such as /dev/zero never ends. The path
+// is looked at before it is opened, since opening some devices does
+// something; the open does not wait, should the path change in between, and
+// what was opened is looked at again. On a regular file O_NONBLOCK changes
+// nothing.
+unique_fd OpenRegularFile(const char* path, struct stat& opened, std::string& failure) {
+  struct stat named {};
+  if (stat(path, &named) != 0) {
+    failure = std::strerror(errno);
+    return unique_fd();
+  }
+  if (!S_ISREG(named.st_mode)) {
+    failure = NOT_REGULAR;
+    return unique_fd();
+  }
+  unique_fd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file) {
+    failure = std::strerror(errno);
+    return file;
+  }
+  if (fstat(file.get(), &opened) != 0) {
+    failure = std::strerror(errno);
+    file.reset();
+  } else if (!S_ISREG(opened.st_mode)) {
+    failure = NOT_REGULAR;
+    file.reset();
+  }
+  return file;
+}
+
+using unique_dir = unique_handle<DIR*, call_release<&closedir>>;
+
 }  // namespace
 
 bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength) {
@@ -62,17 +101,68 @@ bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t name
   return access(path, F_OK) == 0;
 }
 
-CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot)
-    : diskStatsPath(std::move(diskStatsPath)), sysBlockRoot(std::move(sysBlockRoot)) {}
+CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot, std::FILE* warnings)
+    : diskStatsPath(std::move(diskStatsPath)), sysBlockRoot(std::move(sysBlockRoot)), warnings(warnings) {}
+
+bool CDiskStatsSource::FirstTime(Trouble trouble) {
+  // The same trouble on every tick would fill a session's log.
+  if ((troublesSaid & trouble) != 0) return false;
+  troublesSaid |= trouble;
+  return warnings != nullptr;
+}
 
 bool CDiskStatsSource::Open() {
   if (fd) return true;
-  fd.reset(open(diskStatsPath.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat opened {};
+  fd = OpenRegularFile(diskStatsPath.c_str(), opened, openFailure);
   if (!fd) return false;
+  openFile = {opened.st_dev, opened.st_ino};
   // Room for a few dozen devices; the first read grows it if the file is larger.
   text.resize(8192);
   devices.reserve(32);
+  CheckSysBlock();
   return true;
+}
+
+void CDiskStatsSource::CheckSysBlock() {
+  // Without block devices to look at, no line is a disk and the icon stays
+  // idle for good: worth a word.
+  const unique_dir directory(opendir(sysBlockRoot.c_str()));
+  if (!directory) {
+    const int error = errno;
+    if (FirstTime(NO_BLOCK_DEVICES)) {
+      std::fprintf(warnings, "gleamo: cannot list the block devices in %s (%s); no disk is counted\n",
+                   sysBlockRoot.c_str(), std::strerror(error));
+    }
+    return;
+  }
+  while (const dirent* entry = readdir(directory.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) return;
+  }
+  if (FirstTime(NO_BLOCK_DEVICES)) {
+    std::fprintf(warnings, "gleamo: %s lists no block devices; no disk is counted\n", sysBlockRoot.c_str());
+  }
+}
+
+void CDiskStatsSource::FollowPath() {
+  struct stat named {};
+  // Nothing at the path (/proc itself unmounted): the open file is all there is.
+  if (stat(diskStatsPath.c_str(), &named) != 0) return;
+  if (named.st_dev == openFile.device && named.st_ino == openFile.inode) return;
+  struct stat opened {};
+  std::string failure;
+  unique_fd replacement = OpenRegularFile(diskStatsPath.c_str(), opened, failure);
+  if (!replacement) {
+    if (FirstTime(REPLACEMENT_UNREADABLE)) {
+      std::fprintf(warnings,
+                   "gleamo: %s now names another file, which cannot be read (%s); still reading the old one\n",
+                   diskStatsPath.c_str(), failure.c_str());
+    }
+    return;
+  }
+  fd = std::move(replacement);
+  openFile = {opened.st_dev, opened.st_ino};
+  ++fileGeneration;
 }
 
 bool CDiskStatsSource::ReadAll() {
@@ -84,11 +174,23 @@ bool CDiskStatsSource::ReadAll() {
       if (errno == EINTR) continue;
       return false;
     }
-    if (static_cast<std::size_t>(got) < text.size()) {
-      textLength = static_cast<std::size_t>(got);
+    const auto length = static_cast<std::size_t>(got);
+    if (length < text.size()) {
+      textLength = length;
       return true;
     }
-    text.resize(text.size() * 2);
+    if (text.size() > DISK_STATS_MAX_BYTES) {
+      // A byte past the cap came back. Only whole lines of the part within
+      // it count: a line cut short could still parse, with a smaller number.
+      if (FirstTime(TOO_LARGE)) {
+        std::fprintf(warnings, "gleamo: %s is larger than %zu KiB; only its first %zu KiB are read\n",
+                     diskStatsPath.c_str(), DISK_STATS_MAX_BYTES / 1024, DISK_STATS_MAX_BYTES / 1024);
+      }
+      const void* lastFeed = memrchr(text.data(), '\n', text.size());
+      textLength = lastFeed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lastFeed) - text.data()) : 0;
+      return true;
+    }
+    text.resize(std::min(text.size() * 2, DISK_STATS_MAX_BYTES + 1));
   }
 }
 
@@ -104,6 +206,11 @@ bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line
     devices.resize(index + 1);
   }
   KnownDevice& known = devices[index];
+  if (lookupsLeft == 0) {
+    known.nameLength = 0;  // a later poll looks it up
+    return false;
+  }
+  --lookupsLeft;
   std::memcpy(known.name, line.name, line.nameLength);
   known.name[line.nameLength] = '\0';
   known.nameLength = line.nameLength;
@@ -147,30 +254,59 @@ void CDiskStatsSource::WalkDisk(std::FILE* out, const DiskStatsLine& line, Count
 }
 
 bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
-  if (!fd || !ReadAll()) return false;
+  if (!fd) return false;
+  // Not on every tick: an ordinary tick makes one system call here, the
+  // read, and the path check would be a second.
+  if (++pollsSincePathCheck == DISK_STATS_PATH_CHECK_POLLS) {
+    pollsSincePathCheck = 0;
+    FollowPath();
+  }
+  if (!ReadAll()) {
+    const int error = errno;
+    if (FirstTime(READ_FAILED)) {
+      std::fprintf(warnings, "gleamo: cannot read %s: %s\n", diskStatsPath.c_str(), std::strerror(error));
+    }
+    return false;
+  }
   const char* at = text.data();
   const char* const end = at + textLength;
   std::size_t index = 0;
+  lookupsLeft = DISK_STATS_LOOKUPS_PER_POLL;
   while (at < end) {
+    // A blank line costs a byte, not a search and a parse.
+    if (*at == '\n') {
+      ++at;
+      continue;
+    }
     const char* lineEnd = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
     if (lineEnd == nullptr) lineEnd = end;
     DiskStatsLine line;
     if (ParseDiskStatsLine(at, lineEnd, line)) {
+      if (index == DISK_STATS_MAX_DEVICES) {
+        if (FirstTime(TOO_MANY_DEVICES)) {
+          std::fprintf(warnings, "gleamo: %s lists more than %zu devices; the rest are not counted\n",
+                       diskStatsPath.c_str(), DISK_STATS_MAX_DEVICES);
+        }
+        break;
+      }
       if (IsPhysicalAt(index, line)) WalkDisk(out, line, scale);
       ++index;
     }
     at = lineEnd + (lineEnd < end ? 1 : 0);
   }
+  // The file is part of the set of instances: after the path has led to
+  // another file, the first poll compares totals of two files and must
+  // measure nothing, whatever disks both name.
+  scale.instanceSignature += std::uint64_t{fileGeneration} * 0x9E3779B97F4A7C15u;
   return true;
 }
 
 ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* connectionOut, std::FILE* out) {
   if (connectionOut != nullptr) std::fwprintf(connectionOut, L"Connecting to %s...\n", source.Path().c_str());
   if (!source.Open()) {
-    const int error = errno;
     if (connectionOut != nullptr) {
       std::fwprintf(connectionOut, L"\nFailed to connect with %s, Error: %s\n", source.Path().c_str(),
-                    std::strerror(error));
+                    source.OpenFailure().c_str());
     }
     return 0;
   }

@@ -2,6 +2,7 @@
 // and fed through the same property walk and scaling as the WMI poll.
 #pragma once
 
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -21,17 +22,41 @@
 // leave the directory ("..", a '/') or hold a NUL are never disks.
 bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength);
 
+// The most of the counter file one poll reads. A real machine's file holds
+// about 100 bytes a device, a few kilobytes in all; this is room for every
+// device remembered below even with all its counters large, and it bounds
+// what any file put over the path, however large, costs a tick.
+constexpr std::size_t DISK_STATS_MAX_BYTES = std::size_t{1} << 20;
+// Devices remembered by their position in the file; lines past them are not
+// counted. Far more than the block devices of any desktop or server.
+constexpr std::size_t DISK_STATS_MAX_DEVICES = 4096;
+// Names looked up in sysfs in one poll, a file access of a microsecond or
+// two each; names new at their position beyond them are not counted until
+// a later poll has looked them up. More than almost any machine has block
+// devices, so the first poll counts every disk.
+constexpr std::size_t DISK_STATS_LOOKUPS_PER_POLL = 1024;
+// Every this many polls (2.4 s at the fast tick) the path is looked at again
+// for another file than the one open: a bind mount removed or a file
+// renamed over the path leaves the descriptor on the old one.
+constexpr unsigned DISK_STATS_PATH_CHECK_POLLS = 16;
+
+using unique_fd = unique_handle<int, call_release<&close>, -1>;
+
 class CDiskStatsSource {
  public:
-  CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot);
+  // Each kind of trouble with the files (too large, unreadable, no block
+  // devices...) is said once, on warnings (none when null).
+  CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot, std::FILE* warnings = stderr);
   CDiskStatsSource(const CDiskStatsSource&) = delete;
   CDiskStatsSource& operator=(const CDiskStatsSource&) = delete;
 
-  // Opens the file once; every poll re-reads it from the start. False (with
-  // errno kept) when it is missing or unreadable.
+  // Opens the file once, without waiting; every poll re-reads it from the
+  // start. False when it is missing, cannot be opened or is not a regular
+  // file (a FIFO, a device); OpenFailure() then says why.
   bool Open();
   bool IsOpen() const { return static_cast<bool>(fd); }
   const std::string& Path() const { return diskStatsPath; }
+  const std::string& OpenFailure() const { return openFailure; }
 
   // Reads the file and walks every physical disk as one instance: one line
   // per property on out (none when out is null), ReadCount and WriteCount
@@ -42,20 +67,41 @@ class CDiskStatsSource {
  private:
   struct KnownDevice {
     char name[DISK_NAME_MAX + 1];
-    std::size_t nameLength;
+    std::size_t nameLength;  // 0: not looked up yet
     bool physical;
   };
+  struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+  enum Trouble : unsigned {
+    TOO_LARGE = 1,
+    TOO_MANY_DEVICES = 2,
+    READ_FAILED = 4,
+    REPLACEMENT_UNREADABLE = 8,
+    NO_BLOCK_DEVICES = 16,
+  };
 
+  bool FirstTime(Trouble trouble);
+  void CheckSysBlock();
+  void FollowPath();
   bool ReadAll();
   bool IsPhysicalAt(std::size_t index, const DiskStatsLine& line);
   void WalkDisk(std::FILE* out, const DiskStatsLine& line, CounterScale& scale);
 
   std::string diskStatsPath;
   std::string sysBlockRoot;
-  unique_handle<int, call_release<&close>, -1> fd;
-  std::vector<char> text;  // grows only when the file outgrows it
+  std::FILE* warnings;
+  unsigned troublesSaid = 0;
+  std::string openFailure;
+  unique_fd fd;
+  FileIdentity openFile;
+  unsigned fileGeneration = 0;  // how often the path has led to another file
+  unsigned pollsSincePathCheck = 0;
+  std::vector<char> text;  // grows only when the file outgrows it, up to one byte past the cap
   std::size_t textLength = 0;
   std::vector<KnownDevice> devices;  // by line: the filter asks sysfs only about a new name
+  std::size_t lookupsLeft = 0;       // in this poll
 };
 
 // The first tick: opens the source with short connection lines on

@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +101,7 @@ class DiskStatsFiles : public testing::Test {
   std::string statsPath;
   std::string blockRoot;
   std::FILE* out = std::tmpfile();
+  std::FILE* warnings = std::tmpfile();
 
   void SetUp() override {
     char pattern[] = "/tmp/gleamo-diskstats-XXXXXX";
@@ -110,6 +114,7 @@ class DiskStatsFiles : public testing::Test {
   }
   void TearDown() override {
     std::fclose(out);
+    std::fclose(warnings);
     std::system(("rm -rf '" + root + "'").c_str());
     counterScale = CounterScale{};
   }
@@ -129,6 +134,16 @@ class DiskStatsFiles : public testing::Test {
     std::fclose(file);
   }
   std::string Output() { return ReadWideOutput(out); }
+  // What the source said on its warnings stream, which is then emptied.
+  std::string TakeWarnings() {
+    std::fflush(warnings);
+    std::rewind(warnings);
+    std::string text;
+    for (int c; (c = std::fgetc(warnings)) != EOF;) text += static_cast<char>(c);
+    std::rewind(warnings);
+    EXPECT_EQ(ftruncate(fileno(warnings), 0), 0);
+    return text;
+  }
 };
 
 std::string StatsLine(const std::string& name, unsigned reads, unsigned writes) {
@@ -297,17 +312,149 @@ TEST_F(DiskStatsFiles, AMissingFileIsAFailedConnectionThatKeepsTheIconIdle) {
 TEST_F(DiskStatsFiles, AFailedReadKeepsTheLastSampleAndHeights) {
   AddBlockDevice("sda", true);
   WriteStats(StatsLine("sda", 1000, 500));
-  // A directory opens but cannot be read: the first poll already fails.
-  CDiskStatsSource directory(blockRoot, blockRoot.c_str());
-  EXPECT_EQ(ConnectAndPoll(directory, out, out), 0);
-  EXPECT_NE(Output().find("Can't read " + blockRoot + "!\n"), std::string::npos);
+  // A regular file that opens but cannot be read (the process's own address
+  // space from address 0): the first poll already fails.
+  CDiskStatsSource unreadable("/proc/self/mem", blockRoot, warnings);
+  EXPECT_EQ(ConnectAndPoll(unreadable, out, out), 0);
+  EXPECT_NE(Output().find("Can't read /proc/self/mem!\n"), std::string::npos);
 
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   ConnectAndPoll(source, nullptr, nullptr);
   WriteStats(StatsLine("sda", 1010, 500));
   EXPECT_EQ(PollDiskCounters(source, nullptr), 1510);
-  EXPECT_EQ(PollDiskCounters(directory, nullptr), 1510);
+  EXPECT_EQ(PollDiskCounters(unreadable, nullptr), 1510);
   EXPECT_EQ(counterScale.readHeight, 15u);
+  EXPECT_EQ(TakeWarnings(), "gleamo: cannot read /proc/self/mem: Input/output error\n");  // once for both failures
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+  ASSERT_TRUE(file.flush()) << path;
+}
+
+double ThreadCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// What may stand at the counter file's path, by accident or on purpose, and
+// block directories without disks, each connected and polled tick after
+// tick as the program does. The source must answer at once, say each kind
+// of trouble once, count only the whole lines of the file's first part,
+// follow the path to another file without measuring the step (no counter
+// here ever moves), and keep every tick cheap.
+TEST_F(DiskStatsFiles, HostileCounterFilesAreRefusedCutOrFollowedCheaply) {
+  AddBlockDevice("sda", true);
+  AddBlockDevice("sdb", true);
+  AddBlockDevice("sdc", true);
+  const std::string disk = StatsLine("sda", 1000, 10);
+
+  // Blank lines to 5 MB, a disk line across the end of the part that is
+  // read (cut there, it would still parse, with a smaller last number) and
+  // another disk far beyond.
+  const std::string across = "   8      16 sdb 7 0 0 0 7 0 0 0 0 0 ";
+  std::string oversized = disk;
+  oversized.append(DISK_STATS_MAX_BYTES - oversized.size() - across.size() - 3, '\n');
+  oversized += across + "123456789\n";
+  oversized.append(5000000 - oversized.size(), '\n');
+  oversized += StatsLine("sdb", 500000, 0);
+
+  // 100,000 names, a sysfs lookup each: a disk among them past the lookups
+  // of one poll, which a later poll counts, and one past the devices
+  // remembered, which none does.
+  std::string manyNames = disk;
+  for (std::size_t i = 0; i < 100000; ++i) {
+    if (i == DISK_STATS_LOOKUPS_PER_POLL + 10) manyNames += StatsLine("sdb", 500000, 0);
+    if (i == DISK_STATS_MAX_DEVICES + 10) manyNames += StatsLine("sdc", 700000, 0);
+    manyNames += StatsLine("dev" + std::to_string(i), 1, 1);
+  }
+
+  struct Case {
+    std::string what;
+    std::string path;
+    std::string block;              // the stand-in /sys/block
+    std::function<void()> make;     // before the connection
+    std::function<void()> replace;  // after the first tick
+    bool refused;                   // a failed connection
+    std::string warnings;           // everything said on the warnings, in the whole run
+    ActivitySample firstSample;
+    ActivitySample lastSample;
+  };
+  const auto tooLarge = [](const std::string& path) {
+    const std::string kib = std::to_string(DISK_STATS_MAX_BYTES / 1024);
+    return "gleamo: " + path + " is larger than " + kib + " KiB; only its first " + kib + " KiB are read\n";
+  };
+  const std::string absentBlock = root + "/absent";
+  const std::string emptyBlock = root + "/empty";
+  const auto mkfifoAt = [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path; };
+  const std::vector<Case> cases = {
+      {"/dev/zero", "/dev/zero", blockRoot, nullptr, nullptr, true, "", 0, 0},
+      {"a FIFO", root + "/fifo", blockRoot, [&] { mkfifoAt(root + "/fifo"); }, nullptr, true, "", 0, 0},
+      {"5 MB, mostly blank lines", root + "/oversized", blockRoot, [&] { WriteFile(root + "/oversized", oversized); },
+       nullptr, false, tooLarge(root + "/oversized"), 1010, 1010},
+      {"100,000 names", root + "/names", blockRoot, [&] { WriteFile(root + "/names", manyNames); }, nullptr, false,
+       tooLarge(root + "/names") + "gleamo: " + root + "/names lists more than " +
+           std::to_string(DISK_STATS_MAX_DEVICES) + " devices; the rest are not counted\n",
+       1010, 501010},
+      {"a file renamed over it", root + "/renamed", blockRoot, [&] { WriteFile(root + "/renamed", disk); },
+       [&] {
+         WriteFile(root + "/renamed.new", StatsLine("sda", 5000, 50));
+         ASSERT_EQ(std::rename((root + "/renamed.new").c_str(), (root + "/renamed").c_str()), 0);
+       },
+       false, "", 1010, 5050},
+      {"a FIFO in place of the file", root + "/to-fifo", blockRoot, [&] { WriteFile(root + "/to-fifo", disk); },
+       [&] {
+         ASSERT_EQ(unlink((root + "/to-fifo").c_str()), 0);
+         mkfifoAt(root + "/to-fifo");
+       },
+       false,
+       "gleamo: " + root +
+           "/to-fifo now names another file, which cannot be read (not a regular file); still reading the old one\n",
+       1010, 1010},
+      {"no block directory", root + "/stats-absent-block", absentBlock,
+       [&] { WriteFile(root + "/stats-absent-block", disk); }, nullptr, false,
+       "gleamo: cannot list the block devices in " + absentBlock + " (No such file or directory); no disk is counted\n",
+       0, 0},
+      {"an empty block directory", root + "/stats-empty-block", emptyBlock,
+       [&] {
+         ASSERT_EQ(mkdir(emptyBlock.c_str(), 0755), 0);
+         WriteFile(root + "/stats-empty-block", disk);
+       },
+       nullptr, false, "gleamo: " + emptyBlock + " lists no block devices; no disk is counted\n", 0, 0},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    counterScale = CounterScale{};
+    if (test.make) test.make();
+    CDiskStatsSource source(test.path, test.block, warnings);
+    std::FILE* const connection = std::tmpfile();
+    double slowestTick = 0;
+    ActivitySample firstSample = 0;
+    ActivitySample sample = 0;
+    for (unsigned tick = 0; tick <= 2 * DISK_STATS_PATH_CHECK_POLLS; ++tick) {
+      if (tick == 1 && test.replace) test.replace();
+      const double start = ThreadCpuMilliseconds();
+      sample = tick == 0 ? ConnectAndPoll(source, connection, nullptr) : PollDiskCounters(source, nullptr);
+      slowestTick = std::max(slowestTick, ThreadCpuMilliseconds() - start);
+      if (tick == 0) firstSample = sample;
+    }
+    const std::string connectionLines = ReadWideOutput(connection);
+    std::fclose(connection);
+    EXPECT_EQ(connectionLines,
+              "Connecting to " + test.path + "...\n\n" +
+                  (test.refused ? "Failed to connect with " + test.path + ", Error: not a regular file\n"
+                                : "Connected with " + test.path + "\n"));
+    EXPECT_EQ(TakeWarnings(), test.warnings);
+    EXPECT_EQ(firstSample, test.firstSample);
+    EXPECT_EQ(sample, test.lastSample);
+    EXPECT_EQ(counterScale.readMax, 0u);
+    EXPECT_EQ(counterScale.writeMax, 0u);
+    // A fast tick comes every 150 ms; reading a whole hostile file, or a
+    // sysfs lookup for each of its names, took most of that.
+    EXPECT_LT(slowestTick, 20.0);
+  }
 }
 
 TEST(DiskStatsLive, WalksThisMachinesDisks) {

@@ -95,14 +95,20 @@ class Fixture:
 class GleamoRun:
     """One gleamo process: the test app on a counter file of the test's (one
     disk, sda), or a program of its own (real_gleamo) on this machine's
-    disks; its standard output and error go to files."""
+    disks; its standard output and error go to files. source "missing"
+    leaves the counter file out, "fifo" makes it a FIFO, and a path names
+    another file in its place."""
 
-    def __init__(self, app, options, env=None, missing_source=False, real_gleamo=None):
+    def __init__(self, app, options, env=None, source="counters", real_gleamo=None):
         self.dir = tempfile.mkdtemp(prefix="gleamo-tray-")
         self.stats = os.path.join(self.dir, "diskstats")
         os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
-        if not missing_source:
+        if source == "counters":
             self.set_counters(1000, 500)
+        elif source == "fifo":
+            os.mkfifo(self.stats)
+        elif source != "missing":
+            self.stats = source
         command = [real_gleamo] if real_gleamo else [app, self.stats, os.path.join(self.dir, "block")]
         self.out_path = os.path.join(self.dir, "stdout")
         self.err_path = os.path.join(self.dir, "stderr")
@@ -136,8 +142,8 @@ class GleamoRun:
 class Gleamo(GleamoRun):
     """gleamo as a tray item on the test's bus."""
 
-    def __init__(self, bus, options, real=False, env=None, missing_source=False):
-        super().__init__(ARGS.app, options, env, missing_source, ARGS.gleamo if real else None)
+    def __init__(self, bus, options, real=False, env=None, source="counters"):
+        super().__init__(ARGS.app, options, env, source, ARGS.gleamo if real else None)
         self.bus = bus
         self.name = "org.kde.StatusNotifierItem-%d-1" % self.process.pid
         if not wait_until(lambda: self.bus.name_has_owner(self.name)):
@@ -233,15 +239,19 @@ class ItemTest(TrayTest):
         self.assertEqual([r["signal"] for r in signals.received() if r["sender"] == sender],
                          ["NewIcon", "NewIcon"])
 
-    def test_no_counter_file_is_a_failed_connection_with_an_idle_icon(self):
-        app = self.start(["-s", "-g", "-f"], missing_source=True)
-        self.wait_for_pixmaps(app, 10)
-        time.sleep(0.5)  # ticks later: still running, still idle
-        self.assertIsNone(app.process.poll())
-        self.wait_for_pixmaps(app, 10, timeout=0.1)
-        self.assertEqual(app.end(), 0)
-        self.assertIn("Connecting to %s...\n\nFailed to connect with %s, Error: No such file or directory\n"
-                      % (app.stats, app.stats), app.stdout())
+    def test_no_regular_counter_file_is_a_failed_connection_with_an_idle_icon(self):
+        # A FIFO would hold the open until a writer came, /dev/zero never end.
+        for source, error in (("missing", "No such file or directory"), ("fifo", "not a regular file"),
+                              ("/dev/zero", "not a regular file")):
+            with self.subTest(source=source):
+                app = self.start(["-s", "-g", "-f"], source=source)
+                self.wait_for_pixmaps(app, 10)
+                time.sleep(0.5)  # ticks later: still running, still idle
+                self.assertIsNone(app.process.poll())
+                self.wait_for_pixmaps(app, 10, timeout=0.1)
+                self.assertEqual(app.end(), 0)  # within end()'s few seconds
+                self.assertIn("Connecting to %s...\n\nFailed to connect with %s, Error: %s\n"
+                              % (app.stats, app.stats, error), app.stdout())
 
 
 class MenuTest(TrayTest):
