@@ -13,7 +13,10 @@ packages=(
   libpng-dev
   libsystemd-dev dbus python3-dbus python3-gi desktop-file-utils
   xfce4-panel xfconf
-  libxcb1-dev trayer tint2
+  libxcb1-dev trayer tint2 python3-xlib
+  sway waybar grim xwayland
+  gnome-shell gnome-shell-extension-appindicator dconf-service libglib2.0-bin gir1.2-gdkpixbuf-2.0 librsvg2-common
+  lxqt-panel mate-panel
   conky-cli
   lintian dpkg-dev file groff-base man-db unzip
 )

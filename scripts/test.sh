@@ -7,7 +7,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
 status=0
 timings=()
 step() {  # step NAME COMMAND...: runs it, notes its time, remembers a failure
@@ -16,6 +15,9 @@ step() {  # step NAME COMMAND...: runs it, notes its time, remembers a failure
   "$@" || status=1
   timings+=("$(printf '%-22s %4d s' "$name" $((SECONDS - start)))")
 }
+
+step "setup" scripts/setup.sh
+[ "$status" -eq 0 ] || exit 1  # nothing can be built without it
 
 for preset in native native-sanitize fuzz windows; do
   # Tests on, also in a tree that a build of the program alone configured.
