@@ -1,6 +1,5 @@
 #include "activity/disk_stats_linux.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,8 +80,6 @@ unique_fd OpenRegularFile(const char* path, struct stat& opened, std::string& fa
   }
   return file;
 }
-
-using unique_dir = unique_handle<DIR*, call_release<&closedir>>;
 
 }  // namespace
 

@@ -14,7 +14,7 @@
 #include "activity/counter_scale.h"
 #include "activity/disk_stats_line.h"
 #include "common/gleamo_types.h"
-#include "common/unique_handle.h"
+#include "common/posix_handles_linux.h"
 
 // A whole physical disk has a "device" entry in its sysfs block directory;
 // partitions, loop, ram, zram and device-mapper devices have none, and
@@ -39,8 +39,6 @@ constexpr std::size_t DISK_STATS_LOOKUPS_PER_POLL = 1024;
 // for another file than the one open: a bind mount removed or a file
 // renamed over the path leaves the descriptor on the old one.
 constexpr unsigned DISK_STATS_PATH_CHECK_POLLS = 16;
-
-using unique_fd = unique_handle<int, call_release<&close>, -1>;
 
 class CDiskStatsSource {
  public:

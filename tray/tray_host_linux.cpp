@@ -90,38 +90,33 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   // The 16 px picture sits unscaled in the middle of a larger canvas, or
   // fills a whole multiple of 16 enlarged pixel by pixel.
   static const TrayHostTraits nearestOf16And22{{ICON_SIZE, 22}};
-  static const TrayHostTraits unknown = nearestOf16And22;
-  // Xfce shrinks the largest picture to its icon size, 22 px by default.
-  static const TrayHostTraits xfce = nearestOf16And22;
   static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
-  static const TrayHostTraits lxqt = nearestOf16And22;
-  // MATE's applet draws the largest picture up to its panel's size unscaled.
-  static const TrayHostTraits mate = nearestOf16And22;
-  // xapp-sn-watcher scales the largest picture to the applet's size: 16 px
-  // in MATE's panel, 24 px in Cinnamon's.
-  static const TrayHostTraits xapp{{ICON_SIZE}};
-  static const TrayHostTraits cinnamon{{24}};
-  // The AppIndicator extension takes the smallest picture at least its
-  // size, and swaybar the one closest to its own: 16 px, 32 px on a
-  // doubled screen.
-  static const TrayHostTraits gnome{{ICON_SIZE, 2 * ICON_SIZE}};
-  static const TrayHostTraits swaybar = gnome;
-  // waybar scales the largest picture to its icon size, 16 px by default,
-  // times the output's scale.
+  static const TrayHostTraits only16{{ICON_SIZE}};
+  static const TrayHostTraits only24{{24}};
+  static const TrayHostTraits with32ForDoubled{{ICON_SIZE, 2 * ICON_SIZE}};
   static const TrayHostTraits waybar{{ICON_SIZE}, false, true};
   switch (host) {
-    case TrayHost::Xfce: return xfce;
+    // Xfce shrinks the largest picture to its icon size, 22 px by default;
+    // MATE's applet draws the largest up to its panel's size unscaled.
+    case TrayHost::Unknown:
+    case TrayHost::Xfce:
+    case TrayHost::Lxqt:
+    case TrayHost::Mate: return nearestOf16And22;
     case TrayHost::Plasma: return plasma;
-    case TrayHost::Lxqt: return lxqt;
-    case TrayHost::Mate: return mate;
-    case TrayHost::Xapp: return xapp;
-    case TrayHost::Cinnamon: return cinnamon;
-    case TrayHost::Gnome: return gnome;
+    // xapp-sn-watcher scales the largest picture to the applet's size:
+    // 16 px in MATE's panel, 24 px in Cinnamon's.
+    case TrayHost::Xapp: return only16;
+    case TrayHost::Cinnamon: return only24;
+    // The AppIndicator extension takes the smallest picture at least its
+    // size, and swaybar the one closest to its own: 16 px, 32 px on a
+    // doubled screen.
+    case TrayHost::Gnome:
+    case TrayHost::Swaybar: return with32ForDoubled;
+    // waybar scales the largest picture to its icon size, 16 px by
+    // default, times the output's scale.
     case TrayHost::Waybar: return waybar;
-    case TrayHost::Swaybar: return swaybar;
-    case TrayHost::Unknown: break;
   }
-  return unknown;
+  return nearestOf16And22;
 }
 
 std::vector<int> PixmapSizesFor(TrayHost host) {

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/posix_handles_linux.h"
 
 namespace {
 
@@ -135,11 +136,10 @@ class CScaleQuery {
       }
       return true;
     }
-    if (opcode == OUTPUT_SCALE && !arguments.empty()) {
-      for (std::uint32_t output : outputs) {
-        const auto scale = static_cast<std::int32_t>(arguments[0]);
-        if (output == object && scale > largest && scale <= 16) largest = scale;
-      }
+    if (opcode == OUTPUT_SCALE && !arguments.empty() &&
+        std::find(outputs.begin(), outputs.end(), object) != outputs.end()) {
+      const auto scale = static_cast<std::int32_t>(arguments[0]);
+      if (scale > largest && scale <= 16) largest = scale;  // a larger one is not believed
     }
     return true;
   }
@@ -157,7 +157,7 @@ int LargestOutputScale() {
   const std::string path = SocketPath();
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof address.sun_path) return 1;
-  unique_handle<int, call_release<&close>, -1> socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  unique_fd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket) return 1;
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);

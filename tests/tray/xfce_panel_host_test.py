@@ -20,6 +20,7 @@ import unittest
 
 import dbus
 
+from session_tools import children_of, end
 from status_notifier_dbus_test import parse_arguments, wait_until
 
 ARGS = None
@@ -49,31 +50,6 @@ PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
   </property>
 </channel>
 """ % PANEL_SIZE
-
-
-def children_of(pid):
-    """Process ids whose parent is pid."""
-    found = []
-    for stat in glob.glob("/proc/[0-9]*/stat"):
-        try:
-            with open(stat) as text:
-                fields = text.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if int(fields[1]) == pid:
-            found.append(int(stat.split("/")[2]))
-    return found
-
-
-def end(process, timeout=5):
-    """Ends a process of ours by its id and reaps it; returns its exit code."""
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-    return process.wait()
 
 
 def model_icon(code, size):

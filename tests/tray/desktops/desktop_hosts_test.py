@@ -20,21 +20,14 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.dirname(HERE)]
 import screen_match  # noqa: E402
+from session_tools import wait_until  # noqa: E402
 
 IDLE_BAR = 130000  # the blue bar icon, counters standing still
 GNOME_OPACITY = 240  # the extension draws icons at this opacity unless hovered
 ARGS = None
-
-
-def wait_until(condition, timeout, step=0.2):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(step)
 
 
 def new_host(name, work, scale):
@@ -158,7 +151,7 @@ class DesktopHostTest(unittest.TestCase):
         host.start_session()
         host.start_host()
         self.start_gleamo()
-        where = wait_until(self.icon, timeout=15)
+        where = wait_until(self.icon, timeout=15, step=0.2)
         self.assertIsNotNone(where, "no pixel-exact %d px icon; %s" % (16 * self.factor, self.said()))
         self.save_shot(*where)
         self.move_pointer_away()
@@ -168,11 +161,11 @@ class DesktopHostTest(unittest.TestCase):
         host.stop_host()
         self.assertIsNone(self.gleamo.poll(), "gleamo ended with its host; " + self.said())
         host.start_host()
-        where = wait_until(self.icon, timeout=15)
+        where = wait_until(self.icon, timeout=15, step=0.2)
         self.assertIsNotNone(where, "no icon after the host restarted; " + self.said())
 
         host.click(where[0] + 8 * self.factor, where[1] + 8 * self.factor, self.menu_button)
-        end_program = wait_until(lambda: host.menu_item_position(2), timeout=5)
+        end_program = wait_until(lambda: host.menu_item_position(2), timeout=5, step=0.2)
         self.assertIsNotNone(end_program, "a click on the icon opened no menu")
         host.click(*end_program)
         try:
@@ -181,7 +174,7 @@ class DesktopHostTest(unittest.TestCase):
             code = None
         self.assertEqual(code, 0, "\"end program\" did not end gleamo with 0; " + self.said())
         self.move_pointer_away()
-        self.assertTrue(wait_until(lambda: self.icon() is None, timeout=5), "the icon stayed after gleamo ended")
+        self.assertTrue(wait_until(lambda: self.icon() is None, timeout=5, step=0.2), "the icon stayed after gleamo ended")
 
 
 def main():

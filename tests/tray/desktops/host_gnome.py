@@ -27,9 +27,7 @@ the pointer: use hover() over an icon before matching it pixel for pixel.
 Runs as whoever starts it; gnome-shell accepts root (it then shows a
 "Logged in as a privileged user" notification banner at the top centre).
 """
-import glob
 import os
-import signal
 import subprocess
 import time
 
@@ -38,6 +36,7 @@ import gi
 
 gi.require_version("GdkPixbuf", "2.0")
 from gi.repository import GdkPixbuf  # noqa: E402
+from session_tools import descendants_of, end, end_pid, start_bus, wait_until  # noqa: E402
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 EXTENSION = "ubuntu-appindicators@ubuntu.com"
@@ -76,66 +75,13 @@ Exec=/usr/bin/gjs /usr/share/gnome-shell/org.gnome.Shell.Notifications
 """
 
 
-def wait_until(condition, timeout=10.0, step=0.1):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(step)
-
-
-def _children(pid):
-    found = []
-    for stat in glob.glob("/proc/[0-9]*/stat"):
-        try:
-            with open(stat) as text:
-                fields = text.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if int(fields[1]) == pid:
-            found.append(int(stat.split("/")[2]))
-    return found
-
-
-def _descendants(pid):
-    found = []
-    for child in _children(pid):
-        found.append(child)
-        found.extend(_descendants(child))
-    return found
-
-
-def _gone(pid):
-    try:
-        with open("/proc/%d/stat" % pid) as text:
-            return text.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True
-
-
 def end_process(process, timeout=10):
     """Ends one of ours by its id, then what it started and left behind
     (the session bus's activated helper), each by its own id."""
-    left = _descendants(process.pid) if process.poll() is None else []
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+    left = descendants_of(process.pid) if process.poll() is None else []
+    end(process, timeout)
     for pid in left:
-        try:
-            os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-    for pid in left:
-        if not wait_until(lambda: _gone(pid), timeout=5):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
+        end_pid(pid)
 
 
 def _menu_box(width, height, rgb, near_x, scale):
@@ -231,13 +177,7 @@ class GnomeHost:
         with open(config, "w") as text:
             text.write(BUS_CONFIG % {"type": kind, "socket": os.path.join(self.dir, "%s-bus" % kind),
                                      "servicedir": "<servicedir>%s</servicedir>" % servicedir if servicedir else ""})
-        bus = self.spawn(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        address = bus.stdout.readline().strip()
-        bus.stdout.close()
-        if not address:
-            raise RuntimeError("dbus-daemon gave no address")
-        return address
+        return start_bus(self.spawn, "--config-file=" + config)
 
     def spawn(self, argv, **popen_kwargs):
         env = dict(self.env)

@@ -13,11 +13,11 @@ process is ended by its own id.
 """
 import os
 import re
-import signal
 import subprocess
 import time
 
 import dbus
+from session_tools import end, start_bus, start_x_server, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 WIDTH, HEIGHT = 480, 240
@@ -37,29 +37,6 @@ desktop=0
 alignment=Right
 type=statusnotifier
 """
-
-
-def wait_until(condition, timeout, step=0.05):
-    """The first true value of condition(), or None after timeout seconds."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            return None
-        time.sleep(step)
-
-
-def end(process, timeout=5):
-    """Ends one process of ours by its id and reaps it; returns its exit code."""
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-    return process.wait()
 
 
 class LxqtHost:
@@ -112,24 +89,10 @@ class LxqtHost:
         return process
 
     def _start_x_server(self):
-        read, write = os.pipe()
-        self._start(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (WIDTH, HEIGHT),
-                     "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as display:
-            number = display.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb gave no display number")
-        return ":" + number
+        return start_x_server(self._start, WIDTH, HEIGHT)
 
     def _start_bus(self):
-        bus = self._start(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        address = bus.stdout.readline().strip()
-        bus.stdout.close()
-        if not address:
-            raise RuntimeError("dbus-daemon gave no address")
-        return address
+        return start_bus(self._start)
 
     # ---- the host ----
 

@@ -13,12 +13,12 @@ Everything runs as the calling user; none of these programs refuses root.
 """
 import os
 import re
-import signal
 import subprocess
 import time
 
 import dbus
 from Xlib import X, display as xdisplay
+from session_tools import end, end_pid, start_bus, start_x_server, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 PANEL_SIZE = 24  # mate-panel's default height, in logical pixels
@@ -35,47 +35,6 @@ toplevel-id=top
 position=0
 locked=true
 """
-
-
-def wait_until(condition, timeout=10.0, step=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(step)
-
-
-def end(process, timeout=5, sig=signal.SIGTERM):
-    """Ends a process of ours by its id and reaps it; returns its exit code."""
-    if process.poll() is None:
-        process.send_signal(sig)
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-    return process.wait()
-
-
-def end_pid(pid, timeout=5):
-    """Ends a process the bus started for us (not our child) by its id."""
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    if not wait_until(lambda: not os.path.exists("/proc/%d" % pid) or _zombie(pid), timeout):
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-
-
-def _zombie(pid):
-    try:
-        with open("/proc/%d/stat" % pid) as stat:
-            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True
 
 
 class _PanelHost:
@@ -131,24 +90,10 @@ class _PanelHost:
         return process
 
     def _start_x_server(self):
-        read, write = os.pipe()
-        self._start(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (self.width, self.height),
-                     "-nolisten", "tcp", "-br"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as text:
-            number = text.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb gave no display number")
-        return ":" + number
+        return start_x_server(self._start, self.width, self.height, "-br")
 
     def _start_bus(self):
-        bus = self._start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
-                          stderr=self._log("dbus-daemon"), text=True)
-        address = bus.stdout.readline().strip()
-        bus.stdout.close()
-        if not address:
-            raise RuntimeError("dbus-daemon gave no address")
-        return address
+        return start_bus(self._start, stderr=self._log("dbus-daemon"))
 
     # -- host --------------------------------------------------------------
 

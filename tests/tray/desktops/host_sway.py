@@ -25,6 +25,8 @@ import subprocess
 import tempfile
 import time
 
+from session_tools import end, is_gone, start_bus, wait_until
+
 WATCHER = "org.kde.StatusNotifierWatcher"
 WIDTH, HEIGHT = 1280, 720  # output pixels, at every scale
 SYSTEM_PREFIXES = ("/usr/", "/bin/", "/sbin/", "/lib/", "/etc/")
@@ -77,25 +79,6 @@ BTN_LEFT, BTN_RIGHT, BTN_MIDDLE = 0x110, 0x111, 0x112
 X11_BUTTONS = {1: BTN_LEFT, 2: BTN_MIDDLE, 3: BTN_RIGHT}
 
 
-def wait_until(condition, timeout=10.0, step=0.1):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(step)
-
-
-def _end(process, timeout=5):
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-    return process.wait()
-
-
 def _pids_marked(marker):
     """Processes whose environment carries the session's marker: what the
     session's programs started behind our back (Xwayland, a forked helper),
@@ -110,14 +93,6 @@ def _pids_marked(marker):
         except OSError:
             continue
     return found
-
-
-def _alive(pid):
-    try:
-        with open("/proc/%d/stat" % pid) as text:
-            return text.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except OSError:
-        return False
 
 
 def _reachable_by_others(path):
@@ -318,13 +293,7 @@ class _SwaySession:
         config = os.path.join(self.dir, "bus.conf")
         with open(config, "w") as text:
             text.write(BUS_CONFIG % path)
-        bus = self._start(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
-                          stdout=subprocess.PIPE, text=True)
-        address = bus.stdout.readline().strip()
-        bus.stdout.close()
-        if not address:
-            raise RuntimeError("dbus-daemon gave no address")
-        return address
+        return start_bus(self._start, "--config-file=" + config, stderr=None)
 
     def _bar_block(self):
         return ""
@@ -369,7 +338,7 @@ class _SwaySession:
     def stop_host(self):
         if self.host is None:
             return
-        _end(self.host)
+        end(self.host)
         self.processes.remove(self.host)
         self.host = None
         if not wait_until(lambda: not self.watcher_owned(), timeout=10):
@@ -468,7 +437,7 @@ class _SwaySession:
             self.pointer.close()
             self.pointer = None
         for process in reversed(self.processes):
-            _end(process)
+            end(process)
         self.processes = []
         # What they started and left behind (Xwayland, a helper), by id.
         for pid in _pids_marked(self.marker):
@@ -476,9 +445,9 @@ class _SwaySession:
                 os.kill(pid, signal.SIGTERM)
             except ProcessLookupError:
                 pass
-        wait_until(lambda: not [pid for pid in _pids_marked(self.marker) if _alive(pid)], timeout=5)
+        wait_until(lambda: not [pid for pid in _pids_marked(self.marker) if not is_gone(pid)], timeout=5)
         for pid in _pids_marked(self.marker):
-            if _alive(pid):
+            if not is_gone(pid):
                 os.kill(pid, signal.SIGKILL)
         if self._bus is not None:
             self._bus.close()
