@@ -42,12 +42,6 @@ constexpr char MENU_STATUS[] = "normal";
     if (result_ < 0) return result_; \
   } while (0)
 
-void FreeStrv(char** strv) {
-  for (char** s = strv; *s != nullptr; ++s) std::free(*s);
-  std::free(strv);
-}
-using unique_strv = unique_handle<char**, call_release<&FreeStrv>>;
-
 CStatusNotifier& TrayOf(void* userdata) {
   return *static_cast<CStatusNotifier*>(userdata);
 }
@@ -165,28 +159,31 @@ const sd_bus_vtable ITEM_VTABLE[] = {
 
 // ---- com.canonical.dbusmenu: a root with the three items ----
 
-// Property names a caller asked for; none means all of them.
-bool Wants(char** names, const char* property) {
-  if (names == nullptr || *names == nullptr) return true;
-  for (char** name = names; *name != nullptr; ++name) {
-    if (std::strcmp(*name, property) == 0) return true;
+// Property names a caller asked for, pointing into its call; none means
+// all of them.
+using PropertyNames = std::vector<const char*>;
+
+bool Wants(const PropertyNames& names, const char* property) {
+  if (names.empty()) return true;
+  for (const char* name : names) {
+    if (std::strcmp(name, property) == 0) return true;
   }
   return false;
 }
 
-int AppendStringEntry(sd_bus_message* m, char** names, const char* key, const char* value) {
+int AppendStringEntry(sd_bus_message* m, const PropertyNames& names, const char* key, const char* value) {
   if (!Wants(names, key)) return 0;
   return sd_bus_message_append(m, "{sv}", key, "s", value);
 }
 
-int AppendBoolEntry(sd_bus_message* m, char** names, const char* key, bool value) {
+int AppendBoolEntry(sd_bus_message* m, const PropertyNames& names, const char* key, bool value) {
   if (!Wants(names, key)) return 0;
   return sd_bus_message_append(m, "{sv}", key, "b", static_cast<int>(value));
 }
 
 // a{sv}: the root says its children form a submenu; items carry a label and
 // are enabled and visible.
-int AppendMenuProperties(sd_bus_message* m, int id, char** names) {
+int AppendMenuProperties(sd_bus_message* m, int id, const PropertyNames& names) {
   TRY(sd_bus_message_open_container(m, 'a', "{sv}"));
   if (id == MENU_ROOT_ID) {
     TRY(AppendStringEntry(m, names, "children-display", "submenu"));
@@ -200,7 +197,7 @@ int AppendMenuProperties(sd_bus_message* m, int id, char** names) {
 }
 
 // (ia{sv}av): one item and, down to depth levels (-1: all), its children.
-int AppendMenuLayout(sd_bus_message* m, int id, int depth, char** names) {
+int AppendMenuLayout(sd_bus_message* m, int id, int depth, const PropertyNames& names) {
   TRY(sd_bus_message_open_container(m, 'r', "ia{sv}av"));
   TRY(sd_bus_message_append(m, "i", id));
   TRY(AppendMenuProperties(m, id, names));
@@ -235,12 +232,6 @@ int TooMany(sd_bus_error* error, std::size_t count, const char* what) {
                            what, MENU_REQUEST_LIMIT);
 }
 
-std::size_t CountStrings(char** strv) {
-  std::size_t count = 0;
-  for (char** s = strv; s != nullptr && *s != nullptr; ++s) ++count;
-  return count;
-}
-
 // The ids of an array argument, each menu id once in the order first named,
 // and the unknown ones each once; or a negative errno or the limit's error.
 struct SortedIds {
@@ -262,16 +253,25 @@ int ReadIds(sd_bus_message* call, sd_bus_error* error, SortedIds& ids) {
   return 0;
 }
 
-int ReadNames(sd_bus_message* call, sd_bus_error* error, unique_strv& names) {
-  TRY(sd_bus_message_read_strv(call, names.put()));
-  const std::size_t count = CountStrings(names.get());
+// Read name by name, kept only up to the limit: copying a call's every name
+// first would cost time and memory growing with its size.
+int ReadNames(sd_bus_message* call, sd_bus_error* error, PropertyNames& names) {
+  TRY(sd_bus_message_enter_container(call, 'a', "s"));
+  std::size_t count = 0;
+  for (const char* name = nullptr;;) {
+    const int result = sd_bus_message_read(call, "s", &name);
+    TRY(result);
+    if (result == 0) break;
+    if (++count <= MENU_REQUEST_LIMIT) names.push_back(name);
+  }
+  TRY(sd_bus_message_exit_container(call));
   return count > MENU_REQUEST_LIMIT ? TooMany(error, count, "property names") : 0;
 }
 
 int OnGetLayout(sd_bus_message* call, void*, sd_bus_error* error) {
   int parentId = 0;
   int depth = 0;
-  unique_strv names;
+  PropertyNames names;
   TRY(sd_bus_message_read(call, "ii", &parentId, &depth));
   TRY(ReadNames(call, error, names));
   if (!IsMenuId(parentId)) return InvalidId(error, parentId);
@@ -279,13 +279,13 @@ int OnGetLayout(sd_bus_message* call, void*, sd_bus_error* error) {
   unique_bus_message reply;
   TRY(sd_bus_message_new_method_return(call, reply.put()));
   TRY(sd_bus_message_append(reply.get(), "u", MENU_REVISION));
-  TRY(AppendMenuLayout(reply.get(), parentId, depth, names.get()));
+  TRY(AppendMenuLayout(reply.get(), parentId, depth, names));
   return sd_bus_send(nullptr, reply.get(), nullptr);
 }
 
 int OnGetGroupProperties(sd_bus_message* call, void*, sd_bus_error* error) {
   SortedIds ids;
-  unique_strv names;
+  PropertyNames names;
   TRY(ReadIds(call, error, ids));
   TRY(ReadNames(call, error, names));
   if (ids.known.empty() && ids.unknown.empty()) {  // no ids: every item
@@ -299,7 +299,7 @@ int OnGetGroupProperties(sd_bus_message* call, void*, sd_bus_error* error) {
   for (int id : ids.known) {  // unknown ids are left out
     TRY(sd_bus_message_open_container(reply.get(), 'r', "ia{sv}"));
     TRY(sd_bus_message_append(reply.get(), "i", id));
-    TRY(AppendMenuProperties(reply.get(), id, names.get()));
+    TRY(AppendMenuProperties(reply.get(), id, names));
     TRY(sd_bus_message_close_container(reply.get()));
   }
   TRY(sd_bus_message_close_container(reply.get()));

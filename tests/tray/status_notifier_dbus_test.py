@@ -292,6 +292,7 @@ class MenuTest(TrayTest):
         self.assertIsNone(app.process.poll())
 
     def test_calls_naming_thousands_of_ids_are_refused_and_the_item_lives_on(self):
+        self.fixture("watcher")  # so that no notice of a missing tray joins the notifications
         notifications = self.fixture("notifications")
         app = self.start(["-f"])
         menu = app.menu()
