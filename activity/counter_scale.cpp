@@ -25,6 +25,21 @@ std::uint32_t BarHeight(std::uint32_t delta, std::uint32_t max) {
   return height;
 }
 
+// FNV-1a over the name's units, then a finaliser that spreads every bit, so
+// that a sum of two names' hashes hardly ever equals another's.
+template <typename Unit>
+std::uint64_t NameHash(const Unit* name, std::size_t units) {
+  std::uint64_t hash = 14695981039346656037u;
+  for (std::size_t i = 0; i < units; ++i) {
+    hash ^= static_cast<std::uint16_t>(name[i]);
+    hash *= 1099511628211u;
+  }
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdu;
+  hash ^= hash >> 33;
+  return hash;
+}
+
 }  // namespace
 
 void StartCounterPoll(CounterScale& scale) {
@@ -34,18 +49,24 @@ void StartCounterPoll(CounterScale& scale) {
   scale.instanceSignature = 0;
 }
 
+std::uint64_t InstanceNameHash(const wchar_t* name, std::size_t units) {
+  return NameHash(name, units);
+}
+
+std::uint64_t InstanceNameHash(const char* name, std::size_t length) {
+  return NameHash(reinterpret_cast<const unsigned char*>(name), length);
+}
+
 void AddInstanceName(CounterScale& scale, const wchar_t* name, std::size_t units) {
-  // FNV-1a over the 16-bit units, then a finaliser that spreads every bit,
-  // so that a sum of two names' hashes hardly ever equals another's.
-  std::uint64_t hash = 14695981039346656037u;
-  for (std::size_t i = 0; i < units; ++i) {
-    hash ^= static_cast<std::uint16_t>(name[i]);
-    hash *= 1099511628211u;
-  }
-  hash ^= hash >> 33;
-  hash *= 0xff51afd7ed558ccdu;
-  hash ^= hash >> 33;
-  scale.instanceSignature += hash;
+  scale.instanceSignature += InstanceNameHash(name, units);
+}
+
+ActivitySample ScaleCounters(CounterScale& scale, const PollTotals& poll) {
+  scale.readTotal = poll.readTotal;
+  scale.writeTotal = poll.writeTotal;
+  scale.instanceCount = poll.instanceCount;
+  scale.instanceSignature = poll.instanceSignature;
+  return ScaleCounters(scale);
 }
 
 ActivitySample ScaleCounters(CounterScale& scale) {

@@ -43,6 +43,23 @@ inline void CountInstance(CounterScale& scale) {
 }
 void AddInstanceName(CounterScale& scale, const wchar_t* name, std::size_t units);
 
+// A name's share of an instance signature, each unit of the name as it is;
+// the same for a kernel's 8-bit device name as for its wide spelling.
+std::uint64_t InstanceNameHash(const wchar_t* name, std::size_t units);
+std::uint64_t InstanceNameHash(const char* name, std::size_t length);
+
 // Completes a poll whose totals stand in scale.readTotal and scale.writeTotal:
 // updates deltas, maxima and heights and returns the new lastSample.
 ActivitySample ScaleCounters(CounterScale& scale);
+
+// What a counter source found in one poll, handed to the scale whole: its
+// totals and the set of instances they came from.
+struct PollTotals {
+  std::uint32_t readTotal = 0;
+  std::uint32_t writeTotal = 0;
+  std::uint32_t instanceCount = 0;
+  std::uint64_t instanceSignature = 0;
+};
+
+// Completes a poll with those totals, as the one above does.
+ActivitySample ScaleCounters(CounterScale& scale, const PollTotals& poll);

@@ -18,8 +18,6 @@ void TallyCounterProperty(std::FILE* out, const CounterProperty& property, Count
       break;
     case PropertyKind::Text:
       if (out != nullptr) std::fwprintf(out, L"\t%ls\t= %ls\n", property.name, property.text);
-      if (property.text != nullptr && CounterNameIs(property, L"DeviceName"))
-        AddInstanceName(scale, property.text, std::wcslen(property.text));
       break;
     case PropertyKind::Other:
       if (out != nullptr) std::fwprintf(out, L"\t%ls\t= NULL\n", property.name);

@@ -24,7 +24,6 @@ struct CounterProperty {
 bool CounterNameIs(const CounterProperty& property, const wchar_t* target);
 
 // Writes "\t<name>\t= <value>\n" to out with wide output, and adds a 32-bit
-// integer named ReadCount or WriteCount to scale's read or write total; a
-// text named DeviceName names the instance in the poll's instance set.
+// integer named ReadCount or WriteCount to scale's read or write total.
 // A null out counts without printing, for a run whose lines nobody reads.
 void TallyCounterProperty(std::FILE* out, const CounterProperty& property, CounterScale& scale);

@@ -15,6 +15,20 @@ constexpr LONG WAIT_WITHOUT_LIMIT = -1;  // WBEM_INFINITE, which does not fit th
 
 namespace {
 
+// Names the instance in the poll's set of disks by its key, InstanceName,
+// so that one disk leaving and another joining between two polls is seen.
+// An instance whose key cannot be read still counts, without a name.
+void AddToInstanceSet(IWbemClassObject* instance) {
+  CountInstance(counterScale);
+  const unique_bstr keyName{SysAllocString(L"InstanceName")};
+  if (!keyName) return;
+  ScopedVariant key;
+  if (instance->Get(keyName.get(), 0, &key.value, nullptr, nullptr) != 0) return;
+  if (key.value.vt == VT_BSTR && key.value.bstrVal != nullptr) {
+    AddInstanceName(counterScale, key.value.bstrVal, SysStringLen(key.value.bstrVal));
+  }
+}
+
 // Adds the counters of one instance's embedded PerfData object. An instance
 // whose PerfData cannot be read adds nothing, not even itself to the poll's
 // instance set.
@@ -24,7 +38,7 @@ void AddInstanceCounters(IWbemClassObject* instance, VARIANT& perfData) {
   if (perfData.vt == VT_UNKNOWN && perfData.punkVal != nullptr) {
     ComPtr<IWbemClassObject> object;
     if (perfData.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(object.GetAddressOf())) == 0) {
-      CountInstance(counterScale);
+      AddToInstanceSet(instance);
       SumPerfDataCounters(object.Get());
     }
   }

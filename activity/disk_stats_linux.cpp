@@ -217,6 +217,7 @@ bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line
 
 void CDiskStatsSource::WalkDisk(std::FILE* out, const DiskStatsLine& line, CounterScale& scale) {
   CountInstance(scale);
+  scale.instanceSignature += InstanceNameHash(line.name, line.nameLength);
   wchar_t deviceName[DISK_NAME_MAX + 1];
   std::size_t i = 0;
   for (; i < line.nameLength; ++i) deviceName[i] = static_cast<unsigned char>(line.name[i]);

@@ -106,9 +106,10 @@ TEST_F(DiskPollTest, AsksWmiWithTheExpectedArgumentsAndReleasesEverything) {
     EXPECT_EQ(timeout, -1);
     EXPECT_EQ(count, 1u);
   }
+  // PerfData, then the key that names the disk in the poll's set.
   for (FakeClassObject* instance : {&first, &second}) {
-    EXPECT_EQ(instance->getNames, std::vector<std::wstring>{L"PerfData"});
-    EXPECT_EQ(instance->getFlags, std::vector<LONG>{0});
+    EXPECT_EQ(instance->getNames, (std::vector<std::wstring>{L"PerfData", L"InstanceName"}));
+    EXPECT_EQ(instance->getFlags, (std::vector<LONG>{0, 0}));
     EXPECT_FALSE(instance->getTypeOrFlavorAsked);
   }
   for (FakeClassObject* perfData : {&firstData, &secondData}) {
@@ -203,9 +204,13 @@ TEST_F(DiskPollTest, LaterPollsScaleTheChange) {
 // Each poll enumerates the disks anew; the set may change between polls.
 TEST_F(DiskPollTest, AnInstanceMissingForOnePollMeasuresNothingAndKeepsTheScale) {
   FakeClassObject disk0, disk1, disk2, data0, data1, data2;
-  data0.WithText(L"DeviceName", L"\\Device\\Harddisk0").WithInteger(L"ReadCount", 0).WithInteger(L"WriteCount", 0);
-  data1.WithText(L"DeviceName", L"\\Device\\Harddisk1").WithInteger(L"ReadCount", 400000).WithInteger(L"WriteCount", 9);
-  data2.WithText(L"DeviceName", L"\\Device\\Harddisk2").WithInteger(L"ReadCount", 0).WithInteger(L"WriteCount", 0);
+  disk0.WithText(L"InstanceName", L"IDE\\Disk0_0");
+  disk1.WithText(L"InstanceName", L"IDE\\Disk1_0");
+  disk2.WithText(L"InstanceName", L"IDE\\Disk2_0");
+  // A DeviceName in PerfData is only printed: it names no disk.
+  data0.WithText(L"DeviceName", L"same").WithInteger(L"ReadCount", 0).WithInteger(L"WriteCount", 0);
+  data1.WithText(L"DeviceName", L"same").WithInteger(L"ReadCount", 400000).WithInteger(L"WriteCount", 9);
+  data2.WithText(L"DeviceName", L"same").WithInteger(L"ReadCount", 0).WithInteger(L"WriteCount", 0);
   Embed(disk0, data0);
   Embed(disk1, data1);
   Embed(disk2, data2);

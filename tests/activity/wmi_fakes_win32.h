@@ -40,8 +40,9 @@ struct FakeProperty {
   VARIANT value;  // owned by the fake
 };
 
-// A WMI class object: as an instance it answers Get("PerfData"), as the
-// PerfData object it walks its properties.
+// A WMI class object: as an instance it answers Get of one of its properties
+// by name and of any other name (PerfData) with getValue; as the PerfData
+// object it walks its properties.
 class FakeClassObject : public FakeUnknown<IWbemClassObject> {
  public:
   // What Get puts into the value, and what it returns.
@@ -108,6 +109,9 @@ class FakeClassObject : public FakeUnknown<IWbemClassObject> {
     getTypeOrFlavorAsked |= type != nullptr || flavor != nullptr;
     if (getResult != S_OK) return getResult;
     VariantInit(value);  // as WMI does: whatever the value held is the caller's to have cleared
+    for (FakeProperty& property : properties) {
+      if (name != nullptr && property.name == name) return VariantCopy(value, &property.value);
+    }
     return VariantCopy(value, &getValue);
   }
   HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG flags) override {

@@ -44,7 +44,7 @@ std::vector<DiskCounters> DisksFromDiskStats(std::string_view text,
     disk.name.assign(line.name, line.nameLength);
     if (!isWholeDisk(disk.name)) return;
     // The kernel's order: reads, merged, sectors read, read ms, writes,
-    // merged, sectors written, write ms, in flight, ...
+    // merged, sectors written, write ms, in flight, io ms, ...
     disk.reads = line.fields[0];
     disk.bytesRead = line.fields[2] * SECTOR_BYTES;
     disk.readTimeMs = line.fields[3];
@@ -52,6 +52,7 @@ std::vector<DiskCounters> DisksFromDiskStats(std::string_view text,
     disk.bytesWritten = line.fields[6] * SECTOR_BYTES;
     disk.writeTimeMs = line.fields[7];
     disk.inFlight = line.fields[8];
+    disk.ioTimeMs = line.fields[9];
     disks.push_back(disk);
   });
   return disks;

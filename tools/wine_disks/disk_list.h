@@ -18,6 +18,7 @@ struct DiskCounters {
   std::uint64_t readTimeMs = 0;
   std::uint64_t writeTimeMs = 0;
   std::uint64_t inFlight = 0;
+  std::uint64_t ioTimeMs = 0;  // time with requests in flight
 };
 
 // A scripted counter file: one disk per "NAME READS WRITES" line; any other

@@ -122,14 +122,30 @@ void CPropertyObject::AddInt32(const wchar_t* name, std::uint32_t integer) {
   Add(name, CIM_UINT32, value);
 }
 
-void CPropertyObject::AddUInt64(const wchar_t* name, std::uint64_t integer) {
+void CPropertyObject::AddInt64(const wchar_t* name, std::int64_t integer) {
   wchar_t digits[24];
-  std::swprintf(digits, sizeof digits / sizeof digits[0], L"%llu", static_cast<unsigned long long>(integer));
+  std::swprintf(digits, sizeof digits / sizeof digits[0], L"%lld", static_cast<long long>(integer));
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_BSTR;
   value.bstrVal = SysAllocString(digits);
-  Add(name, CIM_UINT64, value);
+  Add(name, CIM_SINT64, value);
+}
+
+void CPropertyObject::AddUInt16Array(const wchar_t* name, const std::vector<std::uint16_t>& integers) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_ARRAY | VT_I4;
+  value.parray = SafeArrayCreateVector(VT_I4, 0, static_cast<ULONG>(integers.size()));
+  if (value.parray != nullptr) {
+    for (LONG i = 0; i < static_cast<LONG>(integers.size()); ++i) {
+      LONG element = integers[static_cast<std::size_t>(i)];
+      SafeArrayPutElement(value.parray, &i, &element);
+    }
+  } else {
+    value.vt = VT_NULL;
+  }
+  Add(name, CIM_UINT16 | CIM_FLAG_ARRAY, value);
 }
 
 void CPropertyObject::AddBool(const wchar_t* name, bool flag) {
@@ -275,22 +291,56 @@ HRESULT CPropertyObject::GetMethodOrigin(LPCWSTR, BSTR*) {
 
 // --- instances ---------------------------------------------------------------
 
-IWbemClassObject* NewDiskInstance(const DiskCounters& disk) {
-  // The counts are 32-bit in WMI: their low bits, which wrap as a real
-  // counter does; byte counts are 64-bit and come as text.
+namespace {
+
+// The platform's disk times are in units of 100 ns.
+constexpr std::int64_t HUNDRED_NS_PER_MS = 10000;
+
+// What Windows' partition manager puts in StorageManagerName for a whole
+// disk: "PARTMGR" in eight UTF-16 units.
+std::vector<std::uint16_t> PartitionManagerName() {
+  std::vector<std::uint16_t> units(8, 0);
+  const char name[] = "PARTMGR";
+  for (std::size_t i = 0; i + 1 < sizeof name; ++i) units[i] = static_cast<unsigned char>(name[i]);
+  return units;
+}
+
+std::int64_t Signed(std::uint64_t value) {
+  return static_cast<std::int64_t>(value & 0x7FFFFFFFFFFFFFFFu);
+}
+
+}  // namespace
+
+IWbemClassObject* NewDiskInstance(const DiskCounters& disk, std::uint32_t deviceNumber) {
+  // The shape of the platform's own class, property by property: 64-bit
+  // quantities are CIM sint64, which WMI hands over as text; the counts are
+  // uint32, their low bits, which wrap as a real counter does.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::int64_t queryTime =
+      static_cast<std::int64_t>((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
+  const std::uint64_t upMs = GetTickCount64();
+  const std::uint64_t idleMs = upMs > disk.ioTimeMs ? upMs - disk.ioTimeMs : 0;
+
   const ComPtr<CPropertyObject> perfData = Adopt(new CPropertyObject);
-  perfData->AddText(L"DeviceName", Wide(disk.name));
-  perfData->AddUInt64(L"BytesRead", disk.bytesRead);
-  perfData->AddUInt64(L"BytesWritten", disk.bytesWritten);
-  perfData->AddInt32(L"ReadTime", static_cast<std::uint32_t>(disk.readTimeMs));
-  perfData->AddInt32(L"WriteTime", static_cast<std::uint32_t>(disk.writeTimeMs));
+  perfData->AddInt64(L"BytesRead", Signed(disk.bytesRead));
+  perfData->AddInt64(L"BytesWritten", Signed(disk.bytesWritten));
+  perfData->AddInt64(L"ReadTime", Signed(disk.readTimeMs) * HUNDRED_NS_PER_MS);
+  perfData->AddInt64(L"WriteTime", Signed(disk.writeTimeMs) * HUNDRED_NS_PER_MS);
+  perfData->AddInt64(L"IdleTime", Signed(idleMs) * HUNDRED_NS_PER_MS);
   perfData->AddInt32(L"ReadCount", static_cast<std::uint32_t>(disk.reads));
   perfData->AddInt32(L"WriteCount", static_cast<std::uint32_t>(disk.writes));
   perfData->AddInt32(L"QueueDepth", static_cast<std::uint32_t>(disk.inFlight));
+  perfData->AddInt32(L"SplitCount", 0);  // the kernel merges requests; it never splits them
+  perfData->AddInt64(L"QueryTime", queryTime);
+  perfData->AddInt32(L"StorageDeviceNumber", deviceNumber);
+  perfData->AddUInt16Array(L"StorageManagerName", PartitionManagerName());
 
+  const std::wstring number = std::to_wstring(deviceNumber);
   auto* instance = new CPropertyObject;
-  instance->AddText(L"InstanceName", Wide(disk.name));
+  instance->AddText(L"InstanceName", Wide(disk.name) + L"_0");
   instance->AddBool(L"Active", true);
+  instance->AddText(L"DeviceName", L"\\Device\\Harddisk" + number + L"\\DR" + number);
   instance->AddObject(L"PerfData", perfData.Get());
   return instance;
 }
@@ -302,8 +352,9 @@ HRESULT CDiskServices::CreateInstanceEnum(const BSTR className, LONG, IWbemConte
   *instances = nullptr;
   if (!SameName(className, DISK_CLASS)) return Result(WBEM_E_INVALID_CLASS);
   std::vector<ComPtr<IWbemClassObject>> objects;
+  std::uint32_t deviceNumber = 0;
   for (const DiskCounters& disk : ReadDisks()) {
-    objects.push_back(Adopt(NewDiskInstance(disk)));
+    objects.push_back(Adopt(NewDiskInstance(disk, deviceNumber++)));
   }
   *instances = new CInstanceEnum(std::move(objects));
   return WBEM_S_NO_ERROR;

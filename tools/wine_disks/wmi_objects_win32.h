@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,8 @@ class CPropertyObject : public CProviderObject<IWbemClassObject> {
 
   void AddText(const wchar_t* name, const std::wstring& text);
   void AddInt32(const wchar_t* name, std::uint32_t value);   // a CIM uint32: WMI hands it over as VT_I4
-  void AddUInt64(const wchar_t* name, std::uint64_t value);  // a CIM uint64: WMI hands it over as text
+  void AddInt64(const wchar_t* name, std::int64_t value);    // a CIM sint64: WMI hands it over as text
+  void AddUInt16Array(const wchar_t* name, const std::vector<std::uint16_t>& values);  // each one a VT_I4
   void AddBool(const wchar_t* name, bool value);
   void AddObject(const wchar_t* name, IWbemClassObject* object);  // takes a reference of its own
 
@@ -107,9 +109,10 @@ class CPropertyObject : public CProviderObject<IWbemClassObject> {
   std::size_t walkAt_ = 0;
 };
 
-// One MSDiskDriver_Performance instance: InstanceName, Active and the
-// embedded PerfData object with the disk's counters.
-IWbemClassObject* NewDiskInstance(const DiskCounters& disk);
+// One MSDiskDriver_Performance instance: InstanceName (the key), Active,
+// DeviceName and the embedded PerfData object with the disk's counters.
+// Disks are numbered as the platform numbers them, from 0 in their order.
+IWbemClassObject* NewDiskInstance(const DiskCounters& disk, std::uint32_t deviceNumber);
 
 // The services of root\WMI.
 class CDiskServices : public CProviderObject<IWbemServices> {
