@@ -10,14 +10,13 @@
 #include <cstring>
 #include <cwchar>
 
-#include "activity/counter_walk.h"
 
 namespace {
 
-// The properties of one disk, in the kernel's order, under the names WMI's
-// disk performance class gives the same quantities. Counts are 32-bit
-// integers there and here; byte counts and times are 64-bit, which WMI
-// hands over as text, and so do we.
+// The --verbose lines of one disk: its fields in the kernel's order, under
+// the names WMI's disk performance class gives the same quantities. Counts
+// print as the 32-bit integers WMI has; byte counts and times are 64-bit,
+// which WMI hands over as text.
 enum class FieldUse { Count, Bytes, Number };
 struct FieldProperty {
   const wchar_t* name;
@@ -32,19 +31,32 @@ constexpr FieldProperty FIELD_PROPERTIES[DISK_STATS_MAX_FIELDS] = {
     {L"FlushCount", FieldUse::Count},     {L"FlushTime", FieldUse::Number},
 };
 
-// Decimal digits of a 64-bit value into a wide buffer of at least 21 characters.
-const wchar_t* FormatDecimal(std::uint64_t value, wchar_t* buffer, std::size_t size) {
-  wchar_t* at = buffer + size - 1;
-  *at = L'\0';
-  do {
-    *--at = static_cast<wchar_t>(L'0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  return at;
-}
+// The kernel's order: reads, merged, sectors read, read ms, writes, ...
+constexpr int READS_FIELD = 0;
+constexpr int WRITES_FIELD = 4;
 
-CounterProperty Property(const wchar_t* name) {
-  return {name, std::wcslen(name) * sizeof(wchar_t), PropertyKind::Other, 0, L""};
+void PrintDiskLines(std::FILE* out, const DiskStatsLine& line) {
+  wchar_t deviceName[DISK_NAME_MAX + 1];
+  std::size_t i = 0;
+  for (; i < line.nameLength; ++i) deviceName[i] = static_cast<unsigned char>(line.name[i]);
+  deviceName[i] = L'\0';
+  std::fwprintf(out, L"\t%ls\t= %ls\n", L"DeviceName", deviceName);
+  for (int field = 0; field < line.fieldCount; ++field) {
+    const FieldProperty& property = FIELD_PROPERTIES[field];
+    const std::uint64_t value = line.fields[field];
+    switch (property.use) {
+      case FieldUse::Count:
+        std::fwprintf(out, L"\t%ls\t= %d\n", property.name, static_cast<int>(static_cast<std::uint32_t>(value)));
+        break;
+      case FieldUse::Bytes:
+        std::fwprintf(out, L"\t%ls\t= %llu\n", property.name,
+                      static_cast<unsigned long long>(value * SECTOR_BYTES));
+        break;
+      case FieldUse::Number:
+        std::fwprintf(out, L"\t%ls\t= %llu\n", property.name, static_cast<unsigned long long>(value));
+        break;
+    }
+  }
 }
 
 constexpr char NOT_REGULAR[] = "not a regular file";
@@ -215,43 +227,7 @@ bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line
   return known.physical;
 }
 
-void CDiskStatsSource::WalkDisk(std::FILE* out, const DiskStatsLine& line, CounterScale& scale) {
-  CountInstance(scale);
-  scale.instanceSignature += InstanceNameHash(line.name, line.nameLength);
-  wchar_t deviceName[DISK_NAME_MAX + 1];
-  std::size_t i = 0;
-  for (; i < line.nameLength; ++i) deviceName[i] = static_cast<unsigned char>(line.name[i]);
-  deviceName[i] = L'\0';
-  CounterProperty name = Property(L"DeviceName");
-  name.kind = PropertyKind::Text;
-  name.text = deviceName;
-  TallyCounterProperty(out, name, scale);
-
-  wchar_t digits[24];
-  for (int field = 0; field < line.fieldCount; ++field) {
-    CounterProperty property = Property(FIELD_PROPERTIES[field].name);
-    const std::uint64_t value = line.fields[field];
-    switch (FIELD_PROPERTIES[field].use) {
-      case FieldUse::Count:
-        // WMI's counts are 32-bit; the sums are taken modulo 2^32 anyway.
-        property.kind = PropertyKind::Int32;
-        property.integer = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-        break;
-      case FieldUse::Bytes:
-      case FieldUse::Number:
-        property.kind = PropertyKind::Text;
-        // Only printed: not worth formatting when nothing is printed.
-        if (out != nullptr) {
-          const std::uint64_t shown = FIELD_PROPERTIES[field].use == FieldUse::Bytes ? value * SECTOR_BYTES : value;
-          property.text = FormatDecimal(shown, digits, sizeof digits / sizeof digits[0]);
-        }
-        break;
-    }
-    TallyCounterProperty(out, property, scale);
-  }
-}
-
-bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
+bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
   if (!fd) return false;
   // Not on every tick: an ordinary tick makes one system call here, the
   // read, and the path check would be a second.
@@ -266,6 +242,7 @@ bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
     }
     return false;
   }
+  totals = PollTotals{};
   const char* at = text.data();
   const char* const end = at + textLength;
   std::size_t index = 0;
@@ -287,7 +264,14 @@ bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
         }
         break;
       }
-      if (IsPhysicalAt(index, line)) WalkDisk(out, line, scale);
+      if (IsPhysicalAt(index, line)) {
+        // The totals are taken modulo 2^32, as WMI's 32-bit counts add up.
+        totals.readTotal += static_cast<std::uint32_t>(line.fields[READS_FIELD]);
+        totals.writeTotal += static_cast<std::uint32_t>(line.fields[WRITES_FIELD]);
+        ++totals.instanceCount;
+        totals.instanceSignature += InstanceNameHash(line.name, line.nameLength);
+        if (out != nullptr) PrintDiskLines(out, line);
+      }
       ++index;
     }
     at = lineEnd + (lineEnd < end ? 1 : 0);
@@ -295,11 +279,12 @@ bool CDiskStatsSource::Walk(std::FILE* out, CounterScale& scale) {
   // The file is part of the set of instances: after the path has led to
   // another file, the first poll compares totals of two files and must
   // measure nothing, whatever disks both name.
-  scale.instanceSignature += std::uint64_t{fileGeneration} * 0x9E3779B97F4A7C15u;
+  totals.instanceSignature += std::uint64_t{fileGeneration} * 0x9E3779B97F4A7C15u;
   return true;
 }
 
-ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* connectionOut, std::FILE* out) {
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut,
+                              std::FILE* out) {
   if (connectionOut != nullptr) std::fwprintf(connectionOut, L"Connecting to %s...\n", source.Path().c_str());
   if (!source.Open()) {
     if (connectionOut != nullptr) {
@@ -309,17 +294,17 @@ ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* connectionOut
     return 0;
   }
   if (connectionOut != nullptr) std::fwprintf(connectionOut, L"\nConnected with %s\n", source.Path().c_str());
-  return PollDiskCounters(source, out);
+  return PollDiskCounters(source, scale, out);
 }
 
-ActivitySample PollDiskCounters(CDiskStatsSource& source, std::FILE* out) {
+ActivitySample PollDiskCounters(CDiskStatsSource& source, CounterScale& scale, std::FILE* out) {
   // Without a connection there is nothing to poll: the last sample keeps the
   // icon idle.
-  if (!source.IsOpen()) return static_cast<ActivitySample>(counterScale.lastSample);
-  StartCounterPoll(counterScale);
-  if (!source.Walk(out, counterScale)) {
+  if (!source.IsOpen()) return static_cast<ActivitySample>(scale.lastSample);
+  PollTotals totals;
+  if (!source.Read(totals, out)) {
     if (out != nullptr) std::fwprintf(out, L"Can't read %s!\n", source.Path().c_str());
-    return static_cast<ActivitySample>(counterScale.lastSample);
+    return static_cast<ActivitySample>(scale.lastSample);
   }
-  return ScaleCounters(counterScale);
+  return ScaleCounters(scale, totals);
 }

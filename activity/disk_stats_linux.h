@@ -1,5 +1,5 @@
-// Linux's counter source: the kernel's /proc/diskstats, read anew each tick
-// and fed through the same property walk and scaling as the WMI poll.
+// Linux's counter source: the kernel's /proc/diskstats, read anew each tick;
+// its totals go straight to the same scaling as the WMI poll's.
 #pragma once
 
 #include <sys/types.h>
@@ -56,11 +56,10 @@ class CDiskStatsSource {
   const std::string& Path() const { return diskStatsPath; }
   const std::string& OpenFailure() const { return openFailure; }
 
-  // Reads the file and walks every physical disk as one instance: one line
-  // per property on out (none when out is null), ReadCount and WriteCount
-  // added to scale's totals, which the caller has reset. False when the
-  // read fails; the totals then hold whatever was added before.
-  bool Walk(std::FILE* out, CounterScale& scale);
+  // Reads the file: the read and write totals of every physical disk and
+  // the set of disks they came from, and, when out is not null, the disk's
+  // properties on it, a line each. False when the read fails.
+  bool Read(PollTotals& totals, std::FILE* out);
 
  private:
   struct KnownDevice {
@@ -85,7 +84,6 @@ class CDiskStatsSource {
   void FollowPath();
   bool ReadAll();
   bool IsPhysicalAt(std::size_t index, const DiskStatsLine& line);
-  void WalkDisk(std::FILE* out, const DiskStatsLine& line, CounterScale& scale);
 
   std::string diskStatsPath;
   std::string sysBlockRoot;
@@ -106,9 +104,10 @@ class CDiskStatsSource {
 // connectionOut and makes the first poll with its counter lines on out. A
 // source that cannot be opened is a failed connection: 0 is returned and
 // every later poll keeps the icon idle.
-ActivitySample ConnectAndPoll(CDiskStatsSource& source, std::FILE* connectionOut, std::FILE* out);
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut,
+                              std::FILE* out);
 
-// Later ticks: re-reads the counters and scales them into counterScale.
-// Without an open source, or when the read fails, the last sample is
-// returned and the heights stay as they were.
-ActivitySample PollDiskCounters(CDiskStatsSource& source, std::FILE* out);
+// Later ticks: re-reads the counters and scales them into scale. Without an
+// open source, or when the read fails, the last sample is returned and the
+// heights stay as they were.
+ActivitySample PollDiskCounters(CDiskStatsSource& source, CounterScale& scale, std::FILE* out);

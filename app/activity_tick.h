@@ -1,6 +1,6 @@
-// The tick both editions run on their poll timer: one sample of the disk
-// counters, the icon code it gives, the tooltip, and a tray rebuild only
-// when the code changed.
+// The tick the Windows controller runs on its poll timer: one sample of the
+// disk counters, the icon code it gives, the tooltip, and a tray rebuild
+// only when the code changed.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,7 @@
 // Writes the tooltip every tick sets, cut to size and terminated.
 void WriteTrayTooltip(char* tooltip, std::size_t size);
 
-// What a tick reads and writes. Each controller keeps these under its own
+// What a tick reads and writes. The controller keeps these under its own
 // names; Flag is its own flag type.
 template <typename Flag>
 struct TickState {

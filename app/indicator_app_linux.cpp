@@ -15,10 +15,10 @@
 #include <cwchar>
 
 #include "activity/counter_scale.h"
-#include "app/activity_tick.h"
 #include "app/author_address.h"
 #include "app/icon_code.h"
 #include "app/start_words.h"
+#include "res/program_texts.h"
 #include "res/resource.h"
 
 extern char** environ;
@@ -53,16 +53,9 @@ std::FILE* DiagnosticStream(std::FILE* stream) {
 
 namespace {
 
-// How long the start waits for the session bus to say whether a
-// StatusNotifierWatcher runs before an X tray may take the icon; a healthy
-// bus answers in milliseconds.
-constexpr std::uint64_t CHOICE_WAIT_USEC = 1000 * 1000;
 // A bus that has not finished its greeting by then never will: sd-bus
 // would wait 90 s, and block the end of the program meanwhile.
 constexpr std::uint64_t BUS_ANSWER_USEC = 5 * 1000 * 1000;
-// At login the panel may start a moment after gleamo: only a tray still
-// missing after this is told where a user sees it.
-constexpr std::uint64_t NO_TRAY_USEC = 5 * 1000 * 1000;
 // Every bus call of ours is answered in this time, or counts as failed.
 constexpr std::uint64_t BUS_CALL_USEC = 5 * 1000 * 1000;
 
@@ -102,8 +95,7 @@ CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskSt
       diagnostics(verbose ? DiagnosticStream(stdout) : nullptr) {}
 
 CIndicatorApp::~CIndicatorApp() {
-  statusNotifier.reset();
-  xembed.reset();
+  trays.reset();
   timer.reset();
   DropBus();
 }
@@ -113,7 +105,7 @@ void CIndicatorApp::DropBus() {
   pendingOpenUri.reset();
   busDisconnected.reset();
   busDeadline.reset();
-  statusNotifier.reset();  // gives up the name: the watcher drops the item
+  if (trays) trays->DropItem();
   // Only a bus that is up can take what is still queued (the item
   // leaving); waiting on one that never answered would hold the end up.
   if (bus && sd_bus_is_ready(bus.get()) <= 0) sd_bus_close(bus.get());
@@ -131,9 +123,12 @@ int CIndicatorApp::Run() {
   // either one is enough to show the icon. Neither connection waits for an
   // answer here.
   const int busResult = sd_bus_open_user(bus.put());
-  xembed = CXEmbedTray::Connect(
-      event.get(), [this](int commandId) { OnCommand(commandId); }, [this] { OnDisplayLost(); });
-  if (busResult < 0 && !xembed) {
+  trays = std::make_unique<CTrayChoice>(event.get(), CTrayChoice::Handlers{
+                                                         [this](int commandId) { OnCommand(commandId); },
+                                                         [this] { TellNoTray(); },
+                                                         [this] { End(1); },
+                                                     });
+  if (busResult < 0 && !trays->HasXDisplay()) {
     std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
                  std::strerror(-busResult));
     return 1;
@@ -144,9 +139,7 @@ int CIndicatorApp::Run() {
     sd_bus_match_signal_async(bus.get(), busDisconnected.put(), nullptr, "/org/freedesktop/DBus/Local",
                               "org.freedesktop.DBus.Local", "Disconnected", &OnBusDisconnected, nullptr, this);
     AddDeadline(event.get(), busDeadline, BUS_ANSWER_USEC, &OnBusDeadline, this);
-    statusNotifier = std::make_unique<CStatusNotifier>(
-        bus.get(), event.get(), [this](int commandId) { OnCommand(commandId); },
-        [this](int x, int y) { return OpenMenuAt(x, y); }, [this](bool itemShown) { OnItemShown(itemShown); });
+    trays->AttachBus(bus.get());
   } else {
     bus.reset();
   }
@@ -181,8 +174,7 @@ int CIndicatorApp::Run() {
   const int exitCode = sd_event_loop(event.get());
 
   if (diagnostics != nullptr) std::fflush(diagnostics);
-  statusNotifier.reset();
-  xembed.reset();  // closes the X connection: the X tray drops the window
+  trays.reset();
   DropBus();
   return exitCode < 0 ? 1 : exitCode;
 }
@@ -210,127 +202,25 @@ int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*
 }
 
 void CIndicatorApp::OnPollTimer() {
-  RunActivityTick(
-      settings, TickState<bool>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip},
-      [this] {
-        // How the connection went is said once, on a terminal too, and
-        // reaches a session's log at once rather than when the buffer fills.
-        const ActivitySample total = ConnectAndPoll(source, stdout, diagnostics);
-        std::fflush(stdout);
-        return total;
-      },
-      [this] { return PollDiskCounters(source, diagnostics); }, [this] { RebuildTray(); });
-  FollowXTray();
-}
-
-void CIndicatorApp::RebuildTray() {
-  if (!traysStarted) {
-    traysStarted = true;
-    StartTrays();
-    return;
-  }
-  // Both keep the picture, so whichever host comes first shows it at once.
-  if (statusNotifier) statusNotifier->ReplaceIcon(iconCode, tooltip);
-  if (xembed) xembed->ReplaceIcon(iconCode, tooltip);
-}
-
-void CIndicatorApp::StartTrays() {
-  for (CTrayIcon* tray : {static_cast<CTrayIcon*>(statusNotifier.get()), static_cast<CTrayIcon*>(xembed.get())}) {
-    if (tray == nullptr) continue;
-    tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
-    tray->ReplaceIcon(iconCode, tooltip);  // the first picture is there before any host asks
-  }
-  AddDeadline(event.get(), noTrayDeadline, NO_TRAY_USEC, &OnNoTrayDeadline, this);
-  if (statusNotifier && statusNotifier->Add()) {
-    // A watcher, where one runs, is preferred to an X tray on the same
-    // desktop (Plasma's X trays are a proxy for items): X waits for the
-    // bus's answer, or for a bus that does not give one.
-    if (xembed) AddDeadline(event.get(), choiceDeadline, CHOICE_WAIT_USEC, &OnChoiceDeadline, this);
-    return;
-  }
-  WaitForXTray();
-}
-
-int CIndicatorApp::OnChoiceDeadline(sd_event_source*, std::uint64_t, void* self) {
-  auto* app = static_cast<CIndicatorApp*>(self);
-  if (app->shown == Shown::Nowhere) app->WaitForXTray();
-  return 0;
-}
-
-void CIndicatorApp::OnItemShown(bool itemShown) {
-  if (itemShown) {
-    if (shown == Shown::XTray) {
-      statusNotifier->Remove();  // the X tray was first: one icon is enough
-      return;
-    }
-    shown = Shown::Item;
-    everShown = true;
-    waitingForXTray = false;
-    if (xembed) xembed->Remove();
-    return;
-  }
-  if (shown == Shown::Item) shown = Shown::Nowhere;
-  // No watcher, or it went away: an X tray may show the icon meanwhile,
-  // while the item waits for the next watcher.
-  if (xembed) {
-    WaitForXTray();
+  // From the file to the icon, each step handing its result to the next.
+  ActivitySample total = 0;
+  if (tick.first) {
+    tick.first = false;
+    // How the connection went is said once, on a terminal too, and reaches
+    // a session's log at once rather than when the buffer fills.
+    total = ConnectAndPoll(source, tick.scale, stdout, diagnostics);
+    std::fflush(stdout);
   } else {
-    SayNoHostOnce();
+    total = PollDiskCounters(source, tick.scale, diagnostics);
   }
-}
-
-void CIndicatorApp::WaitForXTray() {
-  choiceDeadline.reset();
-  if (!xembed || displayLost || waitingForXTray || shown == Shown::XTray) return;
-  waitingForXTray = true;
-  xembed->Add();
-  FollowXTray();
-  if (shown == Shown::Nowhere) SayNoHostOnce();
-}
-
-void CIndicatorApp::FollowXTray() {
-  if (displayLost) {
-    // Let go outside the XEmbed icon's own call that told of the loss.
-    xembed.reset();
-    displayLost = false;
-    waitingForXTray = false;
-    if (shown == Shown::XTray) shown = Shown::Nowhere;
+  tick.iconCode = MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight,
+                               tick.iconCode);
+  tick.previousTotal = total;
+  if (tick.iconCode != tick.shownIconCode) {
+    trays->ShowIcon(tick.iconCode, TRAY_TOOLTIP);
+    tick.shownIconCode = tick.iconCode;
   }
-  if (!xembed || !waitingForXTray) return;
-  const bool docked = xembed->Docked();
-  if (docked && shown != Shown::XTray) {
-    shown = Shown::XTray;
-    everShown = true;
-    if (statusNotifier) statusNotifier->Remove();
-  } else if (!docked && shown == Shown::XTray) {
-    // The X tray went away: a watcher may take the icon, or the next tray.
-    shown = Shown::Nowhere;
-    if (statusNotifier) statusNotifier->Add();
-  }
-}
-
-void CIndicatorApp::SayNoHostOnce() {
-  // Said when the icon has found no host yet; a host that restarts is not
-  // worth a word.
-  if (noHostSaid || everShown) return;
-  noHostSaid = true;
-  if (statusNotifier && xembed) {
-    std::fprintf(stderr,
-                 "gleamo: no StatusNotifierWatcher on the session bus and no system tray on the X display; the "
-                 "icon appears in whichever starts first\n");
-  } else if (xembed) {
-    std::fprintf(stderr, "gleamo: no system tray on the X display; the icon appears when one starts\n");
-  } else {
-    std::fprintf(stderr,
-                 "gleamo: no StatusNotifierWatcher on the session bus; the icon appears when a tray host starts\n");
-  }
-}
-
-int CIndicatorApp::OnNoTrayDeadline(sd_event_source*, std::uint64_t, void* self) {
-  auto* app = static_cast<CIndicatorApp*>(self);
-  app->noTrayDeadline.reset();
-  if (app->shown == Shown::Nowhere && !app->everShown) app->TellNoTray();
-  return 0;
+  trays->FollowXTray();
 }
 
 void CIndicatorApp::TellNoTray() {
@@ -341,16 +231,6 @@ void CIndicatorApp::TellNoTray() {
   const std::string advice = NoTrayAdvice();
   std::fprintf(stderr, "gleamo: %s\n", advice.c_str());
   Notify(NO_TRAY_SUMMARY, advice, false);
-}
-
-bool CIndicatorApp::OpenMenuAt(int x, int y) {
-  if (!xembed) return false;
-  xembed->OpenMenu(x, y);
-  return true;
-}
-
-void CIndicatorApp::ShowText(const char* title, const std::string& text) {
-  if (xembed) xembed->ShowText(title, text.c_str());
 }
 
 void CIndicatorApp::Notify(const char* summary, const std::string& body, bool usage) {
@@ -372,9 +252,9 @@ void CIndicatorApp::Notify(const char* summary, const std::string& body, bool us
 void CIndicatorApp::ShowWithoutNotifications(bool usage) {
   if (usage) {
     PrintUsage();  // a terminal's user reads it there
-    ShowText(USAGE_WINDOW_TITLE, LinuxUsageText());
+    trays->ShowText(USAGE_WINDOW_TITLE, LinuxUsageText());
   } else {
-    ShowText(NO_TRAY_SUMMARY, NoTrayAdvice());
+    trays->ShowText(NO_TRAY_SUMMARY, NoTrayAdvice());
   }
 }
 
@@ -406,23 +286,13 @@ void CIndicatorApp::LoseBus(const char* why) {
   // An icon in an X tray needs no bus: it stays, and gleamo with it. An
   // item without its bus is gone: the program ends with an error, so that
   // a session manager can start it again.
-  if (shown == Shown::Item || !xembed) {
+  if (trays->ShownAsItem() || !trays->HasXDisplay()) {
     std::fprintf(stderr, "gleamo: %s\n", why);
     End(1);
     return;
   }
   std::fprintf(stderr, "gleamo: %s; going on without it\n", why);
   DropBus();
-  WaitForXTray();
-}
-
-void CIndicatorApp::OnDisplayLost() {
-  // The XEmbed icon has said it; an icon shown there is gone.
-  if (shown == Shown::XTray || !statusNotifier) {
-    End(1);
-    return;
-  }
-  displayLost = true;  // only gleamo's own menu and texts go with it
 }
 
 void CIndicatorApp::OnCommand(int commandId) {

@@ -11,14 +11,12 @@
 #include <memory>
 #include <string>
 
+#include "activity/counter_scale.h"
 #include "activity/disk_stats_linux.h"
 #include "app/display_settings.h"
 #include "common/gleamo_types.h"
 #include "common/systemd_handles_linux.h"
-#include "res/program_texts.h"
-#include "tray/status_notifier_linux.h"
-#include "tray/tray_icon_linux.h"
-#include "tray/xembed_tray_linux.h"
+#include "tray/tray_choice_linux.h"
 
 // The argument words as one string, joined by single blanks, the way the
 // Windows entry receives its command line.
@@ -54,26 +52,20 @@ class CIndicatorApp {
   void OnCommand(int commandId);
 
  private:
-  // Where the icon is shown: nowhere yet, as a StatusNotifierItem, or
-  // docked in an X tray. While it is nowhere, both wait for their host and
-  // the first one found takes the icon; the other stands down until that
-  // host goes away.
-  enum class Shown { Nowhere, Item, XTray };
+  // What one tick hands the next.
+  struct Tick {
+    bool first = true;  // the next tick connects before sampling
+    ActivitySample previousTotal = 0;
+    IconCode iconCode = 18;
+    IconCode shownIconCode = 0;  // the code the tray last showed
+    CounterScale scale;
+  };
 
-  void StartTrays();
-  void RebuildTray();
-  void OnItemShown(bool shown);
-  void WaitForXTray();
-  void FollowXTray();
-  void SayNoHostOnce();
   void TellNoTray();
-  bool OpenMenuAt(int x, int y);
-  void ShowText(const char* title, const std::string& text);
   void Notify(const char* summary, const std::string& body, bool usage);
   void ShowWithoutNotifications(bool usage);
   void LoseBus(const char* why);
   void DropBus();
-  void OnDisplayLost();
   void ShowUsage();
   void OpenAuthorPage();
   void End(int exitCode);
@@ -81,8 +73,6 @@ class CIndicatorApp {
   static int OnEndSignal(sd_event_source* source, const signalfd_siginfo* info, void* self);
   static int OnBusDisconnected(sd_bus_message* message, void* self, sd_bus_error* error);
   static int OnBusDeadline(sd_event_source* source, std::uint64_t usec, void* self);
-  static int OnChoiceDeadline(sd_event_source* source, std::uint64_t usec, void* self);
-  static int OnNoTrayDeadline(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnOpenUriReply(sd_bus_message* reply, void* self, sd_bus_error* error);
 
@@ -96,29 +86,12 @@ class CIndicatorApp {
   unique_sd_event_source terminateSignal;
   unique_sd_event_source interruptSignal;
   unique_sd_event_source busDeadline;
-  unique_sd_event_source choiceDeadline;
-  unique_sd_event_source noTrayDeadline;
   unique_bus_slot busDisconnected;
-  // The two trays: the item wherever a session bus runs, the XEmbed icon
-  // wherever an X display does, which also draws gleamo's own menu and
-  // texts there.
-  std::unique_ptr<CStatusNotifier> statusNotifier;
-  std::unique_ptr<CXEmbedTray> xembed;
-  bool traysStarted = false;
-  Shown shown = Shown::Nowhere;
-  bool waitingForXTray = false;
-  bool displayLost = false;
-  bool everShown = false;
-  bool noHostSaid = false;
+  std::unique_ptr<CTrayChoice> trays;
   bool noTrayTold = false;
   unique_bus_slot pendingNotify;
   std::uint32_t lastNotification = 0;  // replaced by the next one
   bool usageNotified = false;          // the last notification is the usage
   unique_bus_slot pendingOpenUri;
-
-  bool firstTick = true;
-  ActivitySample previousTotal = 0;
-  IconCode iconCode = 18;
-  IconCode shownIconCode = 0;
-  char tooltip[128] = "";
+  Tick tick;
 };

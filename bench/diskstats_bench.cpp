@@ -60,7 +60,7 @@ void BM_LinuxPoll(benchmark::State& state) {
     return;
   }
   counterScale = CounterScale{};
-  for (auto _ : state) benchmark::DoNotOptimize(PollDiskCounters(source, nullptr));
+  for (auto _ : state) benchmark::DoNotOptimize(PollDiskCounters(source, counterScale, nullptr));
   benchmark::DoNotOptimize(counterScale.readHeight);
 }
 BENCHMARK(BM_LinuxPoll);
@@ -79,7 +79,7 @@ void BM_LinuxTickWithoutRepaint(benchmark::State& state) {
   ActivitySample previous = 0;
   IconCode code = 18;
   for (auto _ : state) {
-    const ActivitySample total = PollDiskCounters(source, nullptr);
+    const ActivitySample total = PollDiskCounters(source, counterScale, nullptr);
     code = MakeIconCode(settings, total, previous, counterScale.readHeight, counterScale.writeHeight, code);
     previous = total;
     benchmark::DoNotOptimize(code);

@@ -156,14 +156,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* const out = size % 2 == 0 ? Sink() : nullptr;
   CDiskStatsSource fresh(stage.statsPath, stage.blockRoot);
   Check(fresh.Open());
-  CounterScale scale;
-  Check(fresh.Walk(out, scale));
+  PollTotals scale;
+  Check(fresh.Read(scale, out));
   Check(scale.readTotal == expectedReads && scale.writeTotal == expectedWrites);
 
   static CDiskStatsSource seasoned(stage.statsPath, stage.blockRoot);
   Check(seasoned.Open());
-  CounterScale again;
-  Check(seasoned.Walk(out, again));
+  PollTotals again;
+  Check(seasoned.Read(again, out));
   Check(again.readTotal == expectedReads && again.writeTotal == expectedWrites);
   return 0;
 }

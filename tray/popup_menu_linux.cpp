@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tray/status_notifier_linux.h"
 
 namespace {
 

@@ -13,12 +13,6 @@
 #include "res/program_texts.h"
 #include "res/resource.h"
 
-const std::array<TrayMenuItem, 3> TRAY_MENU_ITEMS{{
-    {ID_HELP, TEXT_HELP},
-    {ID_MEET_AUTHOR, TEXT_MEET_AUTHOR},
-    {ID_END_PROGRAM, TEXT_END_PROGRAM},
-}};
-
 namespace {
 
 constexpr char ITEM_INTERFACE[] = "org.kde.StatusNotifierItem";

@@ -25,14 +25,6 @@ constexpr char SNI_ITEM_PATH[] = "/StatusNotifierItem";
 constexpr char SNI_MENU_PATH[] = "/MenuBar";
 constexpr char SNI_TITLE[] = "gleamo";
 
-struct TrayMenuItem {
-  int id;  // the command the item sends, as on Windows
-  const char* label;
-};
-
-// The tray menu in its order: help, meet author, end program.
-extern const std::array<TrayMenuItem, 3> TRAY_MENU_ITEMS;
-
 class CStatusNotifier : public CTrayIcon {
  public:
   // Opens gleamo's own menu at these screen coordinates, for hosts that

@@ -1,16 +1,30 @@
 // What the Linux controller asks of a tray, whichever protocol shows the
 // icon: a StatusNotifierItem over D-Bus, or an XEmbed window docked in an X
-// tray. The controller owns one and talks to it only through this.
+// tray. The tray choice owns both and talks to them only through this.
 #pragma once
 
+#include <array>
 #include <functional>
 
 #include "common/gleamo_types.h"
+#include "res/program_texts.h"
+#include "res/resource.h"
+
+struct TrayMenuItem {
+  int id;  // the command the item sends, as on Windows
+  const char* label;
+};
+
+// The tray menu in its order, whichever tray draws it.
+inline constexpr std::array<TrayMenuItem, 3> TRAY_MENU_ITEMS{{
+    {ID_HELP, TEXT_HELP},
+    {ID_MEET_AUTHOR, TEXT_MEET_AUTHOR},
+    {ID_END_PROGRAM, TEXT_END_PROGRAM},
+}};
 
 class CTrayIcon {
  public:
-  // Receives the id of a chosen menu item (ID_HELP, ID_MEET_AUTHOR,
-  // ID_END_PROGRAM).
+  // Receives the id of a chosen menu item, one of TRAY_MENU_ITEMS.
   using CommandHandler = std::function<void(int commandId)>;
 
   virtual ~CTrayIcon() = default;

@@ -176,8 +176,8 @@ TEST_F(DiskStatsFiles, SumsReadsAndWritesOfPhysicalDisksOnly) {
              StatsLine("dm-0", 500, 500));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   ASSERT_TRUE(source.Open());
-  CounterScale scale;
-  ASSERT_TRUE(source.Walk(nullptr, scale));
+  PollTotals scale;
+  ASSERT_TRUE(source.Read(scale, nullptr));
   EXPECT_EQ(scale.readTotal, 107u);
   EXPECT_EQ(scale.writeTotal, 43u);
 }
@@ -187,8 +187,8 @@ TEST_F(DiskStatsFiles, PrintsEveryPropertyOfADiskUnderItsWindowsName) {
   WriteStats(std::string(LINE_20) + "\n");
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   ASSERT_TRUE(source.Open());
-  CounterScale scale;
-  ASSERT_TRUE(source.Walk(out, scale));
+  PollTotals scale;
+  ASSERT_TRUE(source.Read(scale, out));
   EXPECT_EQ(Output(),
             "\tDeviceName\t= sda\n"
             "\tReadCount\t= 4500\n"
@@ -216,8 +216,8 @@ TEST_F(DiskStatsFiles, CountsBeyondThirtyTwoBitsAddModuloTwoToThe32) {
   WriteStats(StatsLine("sda", 4294967295u, 0) + "   8      16 sdb 4294967298 0 0 0 0 0 0 0 0 0 0\n");
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   ASSERT_TRUE(source.Open());
-  CounterScale scale;
-  ASSERT_TRUE(source.Walk(nullptr, scale));
+  PollTotals scale;
+  ASSERT_TRUE(source.Read(scale, nullptr));
   EXPECT_EQ(scale.readTotal, 1u);  // 0xFFFFFFFF + 2
 }
 
@@ -227,14 +227,13 @@ TEST_F(DiskStatsFiles, EveryPollSeesTheFileAsItIsNow) {
   WriteStats(StatsLine("sda", 100, 50) + StatsLine("loop0", 5, 5));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   ASSERT_TRUE(source.Open());
-  CounterScale scale;
-  ASSERT_TRUE(source.Walk(nullptr, scale));
+  PollTotals scale;
+  ASSERT_TRUE(source.Read(scale, nullptr));
   EXPECT_EQ(scale.readTotal, 100u);
 
   // The same positions now hold other devices: the filter asks again.
   WriteStats(StatsLine("loop0", 7, 7) + StatsLine("sda", 200, 60));
-  scale = CounterScale{};
-  ASSERT_TRUE(source.Walk(nullptr, scale));
+  ASSERT_TRUE(source.Read(scale, nullptr));
   EXPECT_EQ(scale.readTotal, 200u);
   EXPECT_EQ(scale.writeTotal, 60u);
 
@@ -243,8 +242,7 @@ TEST_F(DiskStatsFiles, EveryPollSeesTheFileAsItIsNow) {
   for (int i = 0; i < 400; ++i) many += StatsLine("loop0", 1, 1);
   many += StatsLine("sda", 300, 70);
   WriteStats(many);
-  scale = CounterScale{};
-  ASSERT_TRUE(source.Walk(nullptr, scale));
+  ASSERT_TRUE(source.Read(scale, nullptr));
   EXPECT_EQ(scale.readTotal, 300u);
   EXPECT_EQ(scale.writeTotal, 70u);
 }
@@ -254,14 +252,14 @@ TEST_F(DiskStatsFiles, TicksScaleTheChangesIntoBarHeights) {
   WriteStats(StatsLine("sda", 1000, 500));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
   // The connection lines alone: the first poll's counter lines go nowhere.
-  EXPECT_EQ(ConnectAndPoll(source, out, nullptr), 1500);
+  EXPECT_EQ(ConnectAndPoll(source, counterScale, out, nullptr), 1500);
   EXPECT_EQ(Output(), "Connecting to " + statsPath + "...\n\nConnected with " + statsPath + "\n");
   WriteStats(StatsLine("sda", 1010, 500));
-  EXPECT_EQ(PollDiskCounters(source, nullptr), 1510);
+  EXPECT_EQ(PollDiskCounters(source, counterScale, nullptr), 1510);
   EXPECT_EQ(counterScale.readHeight, 15u);
   EXPECT_EQ(counterScale.writeHeight, 0u);
   WriteStats(StatsLine("sda", 1015, 504));
-  EXPECT_EQ(PollDiskCounters(source, nullptr), 1519);
+  EXPECT_EQ(PollDiskCounters(source, counterScale, nullptr), 1519);
   EXPECT_EQ(counterScale.readHeight, 7u);
   EXPECT_EQ(counterScale.writeHeight, 15u);
 }
@@ -272,18 +270,18 @@ TEST_F(DiskStatsFiles, ADiskThatLeavesOrJoinsMeasuresNothingOnThatTick) {
   const auto both = [](unsigned sda, unsigned sdb) { return StatsLine("sda", sda, 0) + StatsLine("sdb", sdb, 0); };
   WriteStats(both(1000000, 5000));
   CDiskStatsSource source(statsPath, blockRoot.c_str());
-  ConnectAndPoll(source, nullptr, nullptr);
+  ConnectAndPoll(source, counterScale, nullptr, nullptr);
   WriteStats(both(1000100, 5000));
-  PollDiskCounters(source, nullptr);
+  PollDiskCounters(source, counterScale, nullptr);
   EXPECT_EQ(counterScale.readHeight, 15u);
   WriteStats(StatsLine("sda", 1000150, 0));  // sdb gone for exactly one tick
-  PollDiskCounters(source, nullptr);
+  PollDiskCounters(source, counterScale, nullptr);
   EXPECT_EQ(counterScale.readHeight, 0u);
   WriteStats(both(1000200, 5000));  // and back, with its lifetime count
-  PollDiskCounters(source, nullptr);
+  PollDiskCounters(source, counterScale, nullptr);
   EXPECT_EQ(counterScale.readHeight, 0u);
   WriteStats(both(1000300, 5000));
-  PollDiskCounters(source, nullptr);
+  PollDiskCounters(source, counterScale, nullptr);
   EXPECT_EQ(counterScale.readDelta, 100u);
   EXPECT_EQ(counterScale.readMax, 100u);
   EXPECT_EQ(counterScale.readHeight, 15u);
@@ -291,20 +289,20 @@ TEST_F(DiskStatsFiles, ADiskThatLeavesOrJoinsMeasuresNothingOnThatTick) {
   // A disk plugged in mid-run: its counts since it appeared are no tick's work.
   AddBlockDevice("sdc", true);
   WriteStats(both(1000350, 5000) + StatsLine("sdc", 800000, 0));
-  PollDiskCounters(source, nullptr);
+  PollDiskCounters(source, counterScale, nullptr);
   EXPECT_EQ(counterScale.readHeight, 0u);
   WriteStats(both(1000400, 5000) + StatsLine("sdc", 800050, 0));
-  PollDiskCounters(source, nullptr);
+  PollDiskCounters(source, counterScale, nullptr);
   EXPECT_EQ(counterScale.readDelta, 100u);
   EXPECT_EQ(counterScale.readMax, 100u);
 }
 
 TEST_F(DiskStatsFiles, AMissingFileIsAFailedConnectionThatKeepsTheIconIdle) {
   CDiskStatsSource source(root + "/absent", blockRoot.c_str());
-  EXPECT_EQ(ConnectAndPoll(source, out, out), 0);
+  EXPECT_EQ(ConnectAndPoll(source, counterScale, out, out), 0);
   EXPECT_EQ(Output(), "Connecting to " + root + "/absent...\n\nFailed to connect with " + root +
                           "/absent, Error: No such file or directory\n");
-  for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(PollDiskCounters(source, out), 0);
+  for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(PollDiskCounters(source, counterScale, out), 0);
   EXPECT_EQ(counterScale.readHeight, 0u);
   EXPECT_EQ(counterScale.prevReadTotal, 0u);
 }
@@ -315,14 +313,14 @@ TEST_F(DiskStatsFiles, AFailedReadKeepsTheLastSampleAndHeights) {
   // A regular file that opens but cannot be read (the process's own address
   // space from address 0): the first poll already fails.
   CDiskStatsSource unreadable("/proc/self/mem", blockRoot, warnings);
-  EXPECT_EQ(ConnectAndPoll(unreadable, out, out), 0);
+  EXPECT_EQ(ConnectAndPoll(unreadable, counterScale, out, out), 0);
   EXPECT_NE(Output().find("Can't read /proc/self/mem!\n"), std::string::npos);
 
   CDiskStatsSource source(statsPath, blockRoot.c_str());
-  ConnectAndPoll(source, nullptr, nullptr);
+  ConnectAndPoll(source, counterScale, nullptr, nullptr);
   WriteStats(StatsLine("sda", 1010, 500));
-  EXPECT_EQ(PollDiskCounters(source, nullptr), 1510);
-  EXPECT_EQ(PollDiskCounters(unreadable, nullptr), 1510);
+  EXPECT_EQ(PollDiskCounters(source, counterScale, nullptr), 1510);
+  EXPECT_EQ(PollDiskCounters(unreadable, counterScale, nullptr), 1510);
   EXPECT_EQ(counterScale.readHeight, 15u);
   EXPECT_EQ(TakeWarnings(), "gleamo: cannot read /proc/self/mem: Input/output error\n");  // once for both failures
 }
@@ -436,7 +434,7 @@ TEST_F(DiskStatsFiles, HostileCounterFilesAreRefusedCutOrFollowedCheaply) {
     for (unsigned tick = 0; tick <= 2 * DISK_STATS_PATH_CHECK_POLLS; ++tick) {
       if (tick == 1 && test.replace) test.replace();
       const double start = ThreadCpuMilliseconds();
-      sample = tick == 0 ? ConnectAndPoll(source, connection, nullptr) : PollDiskCounters(source, nullptr);
+      sample = tick == 0 ? ConnectAndPoll(source, counterScale, connection, nullptr) : PollDiskCounters(source, counterScale, nullptr);
       slowestTick = std::max(slowestTick, ThreadCpuMilliseconds() - start);
       if (tick == 0) firstSample = sample;
     }
@@ -461,11 +459,11 @@ TEST(DiskStatsLive, WalksThisMachinesDisks) {
   CDiskStatsSource source("/proc/diskstats", "/sys/block");
   if (!source.Open()) GTEST_SKIP() << "no /proc/diskstats here";
   std::FILE* out = std::tmpfile();
-  CounterScale first;
-  ASSERT_TRUE(source.Walk(out, first));
+  PollTotals first;
+  ASSERT_TRUE(source.Read(first, out));
   // Two reads moments apart see the same disks: their counters differ little.
-  CounterScale second;
-  ASSERT_TRUE(source.Walk(nullptr, second));
+  PollTotals second;
+  ASSERT_TRUE(source.Read(second, nullptr));
   std::fflush(out);
   const bool printed = std::ftell(out) > 0;
   std::fclose(out);
