@@ -18,7 +18,7 @@ bool ReadNumber(const char*& at, const char* end, std::uint64_t& value) {
   const char* start = at;
   value = 0;
   while (at < end && *at >= '0' && *at <= '9') {
-    const unsigned digit = static_cast<unsigned>(*at - '0');
+    const auto digit = static_cast<unsigned>(*at - '0');
     if (value > (UINT64_MAX - digit) / 10) return false;
     value = value * 10 + digit;
     ++at;

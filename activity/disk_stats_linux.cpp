@@ -50,7 +50,7 @@ void PrintDiskLines(std::FILE* out, const DiskStatsLine& line) {
         break;
       case FieldUse::Bytes:
         std::fwprintf(out, L"\t%ls\t= %llu\n", property.name,
-                      static_cast<unsigned long long>(value * SECTOR_BYTES));
+                      static_cast<unsigned long long>(value) * SECTOR_BYTES);
         break;
       case FieldUse::Number:
         std::fwprintf(out, L"\t%ls\t= %llu\n", property.name, static_cast<unsigned long long>(value));
@@ -72,11 +72,11 @@ unique_fd OpenRegularFile(const char* path, struct stat& opened, std::string& fa
   struct stat named {};
   if (stat(path, &named) != 0) {
     failure = std::strerror(errno);
-    return unique_fd();
+    return {};
   }
   if (!S_ISREG(named.st_mode)) {
     failure = NOT_REGULAR;
-    return unique_fd();
+    return {};
   }
   unique_fd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file) {

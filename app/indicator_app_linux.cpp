@@ -1,6 +1,5 @@
 #include "app/indicator_app_linux.h"
 
-#include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -10,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
@@ -20,8 +20,6 @@
 #include "app/start_words.h"
 #include "res/program_texts.h"
 #include "res/resource.h"
-
-extern char** environ;
 
 namespace {
 
@@ -55,9 +53,9 @@ namespace {
 
 // A bus that has not finished its greeting by then never will: sd-bus
 // would wait 90 s, and block the end of the program meanwhile.
-constexpr std::uint64_t BUS_ANSWER_USEC = 5 * 1000 * 1000;
+constexpr std::uint64_t BUS_ANSWER_USEC = 5'000'000;
 // Every bus call of ours is answered in this time, or counts as failed.
-constexpr std::uint64_t BUS_CALL_USEC = 5 * 1000 * 1000;
+constexpr std::uint64_t BUS_CALL_USEC = 5'000'000;
 
 // Named apart from the icon's own window, which is "gleamo".
 constexpr char USAGE_WINDOW_TITLE[] = "gleamo usage";

@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
-  googletest libgtest-dev libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang-14 libclang-rt-14-dev clang-tidy-14
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32 fonts-wine
   xvfb xdotool imagemagick x11-utils

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds gleamo natively, natively with AddressSanitizer
-# and UndefinedBehaviorSanitizer, as libFuzzer targets and for Windows, and
-# runs every test: the native ones directly (plain and sanitized), the Windows
+# and UndefinedBehaviorSanitizer, as libFuzzer targets and for Windows, every
+# tree with warnings as errors, holds the program's sources to .clang-tidy,
+# and runs every test: the native ones directly (plain and sanitized), the Windows
 # ones and the soaks under Wine, then each fuzzer for a bounded time
 # (GLEAMO_FUZZ_SECONDS, default 20 s each).
 set -euo pipefail
@@ -23,6 +24,7 @@ for preset in native native-sanitize fuzz windows; do
   # Tests on, also in a tree that a build of the program alone configured.
   step "build $preset" bash -c "cmake --preset $preset -DGLEAMO_BUILD_TESTS=ON && cmake --build --preset $preset"
 done
+step "tidy" scripts/tidy.sh
 step "test native" ctest --preset native
 step "test native-sanitize" ctest --preset native-sanitize
 # Wine's windows need a display: a private X server for the Windows tests,

@@ -26,7 +26,7 @@ constexpr IconCode FIRST_CHAR_CODE = 101;
 constexpr int CHAR_KEY_OFFSET = 100;
 
 std::size_t PixelIndex(int x, int y) {
-  return static_cast<std::size_t>(y * ICON_SIZE + x);
+  return static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x);
 }
 
 bool InRaster(int x, int y) {
@@ -54,7 +54,7 @@ void StrokeMask(IconRaster& raster, const IconStroke& stroke) {
 std::string CutLabel(const char* label, std::size_t limit) {
   std::size_t length = 0;
   while (label != nullptr && length < limit && label[length] != '\0') ++length;
-  return std::string(label == nullptr ? "" : label, length);
+  return {label == nullptr ? "" : label, length};
 }
 
 void AddRect(IconPixelSet& pixels, IconRect rect) {

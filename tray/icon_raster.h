@@ -94,8 +94,8 @@ struct IconRaster {
   std::array<Rgb, ICON_PIXELS> color{};  // index y * 16 + x; starts black
   IconPixelSet opaque{};                 // true where the mask is black
 
-  Rgb ColorAt(int x, int y) const { return color[static_cast<std::size_t>(y * ICON_SIZE + x)]; }
-  bool OpaqueAt(int x, int y) const { return opaque[static_cast<std::size_t>(y * ICON_SIZE + x)]; }
+  Rgb ColorAt(int x, int y) const { return color[static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x)]; }
+  bool OpaqueAt(int x, int y) const { return opaque[static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x)]; }
 };
 
 // The whole picture, labels drawn with gleamo's own label face.

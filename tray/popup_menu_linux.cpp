@@ -176,7 +176,7 @@ void CPopupMenu::LearnKeys() {
         default: break;
       }
     }
-    keys[static_cast<std::size_t>(setup->min_keycode + i)] = action;
+    keys[std::size_t{setup->min_keycode} + static_cast<std::size_t>(i)] = action;
   }
   keysLearned = true;
 }

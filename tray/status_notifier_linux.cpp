@@ -159,10 +159,7 @@ using PropertyNames = std::vector<const char*>;
 
 bool Wants(const PropertyNames& names, const char* property) {
   if (names.empty()) return true;
-  for (const char* name : names) {
-    if (std::strcmp(name, property) == 0) return true;
-  }
-  return false;
+  return std::any_of(names.begin(), names.end(), [property](const char* name) { return std::strcmp(name, property) == 0; });
 }
 
 int AppendStringEntry(sd_bus_message* m, const PropertyNames& names, const char* key, const char* value) {
@@ -418,7 +415,7 @@ constexpr char WATCHER_OWNER_MATCH[] =
 constexpr int REFUSALS_BEFORE_GIVING_UP = 5;
 // Bus calls that get no answer in time count as failed: a hung watcher
 // must not keep the icon away for sd-bus's default 25 s.
-constexpr std::uint64_t WATCHER_CALL_TIMEOUT_USEC = 5 * 1000 * 1000;
+constexpr std::uint64_t WATCHER_CALL_TIMEOUT_USEC = 5'000'000;
 
 // A line of a /proc file of the process, without its newline; empty when
 // it cannot be read (another user's, or a sandbox).

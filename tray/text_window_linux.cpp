@@ -71,7 +71,8 @@ void CTextWindow::Create(int width, int height) {
   const std::uint32_t wmHints[9] = {INPUT_HINT, 1};
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, window.get(), XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, 9, wmHints);
   // WM_SIZE_HINTS: placed by us, at its size.
-  constexpr std::uint32_t PROGRAM_POSITION = 1u << 2, PROGRAM_SIZE = 1u << 3;
+  constexpr std::uint32_t PROGRAM_POSITION = 1u << 2;
+  constexpr std::uint32_t PROGRAM_SIZE = 1u << 3;
   std::uint32_t sizeHints[18] = {PROGRAM_POSITION | PROGRAM_SIZE, static_cast<std::uint32_t>(x),
                                  static_cast<std::uint32_t>(y), static_cast<std::uint32_t>(width),
                                  static_cast<std::uint32_t>(height)};

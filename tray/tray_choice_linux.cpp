@@ -10,10 +10,10 @@ namespace {
 // How long the start waits for the session bus to say whether a
 // StatusNotifierWatcher runs before an X tray may take the icon; a healthy
 // bus answers in milliseconds.
-constexpr std::uint64_t CHOICE_WAIT_USEC = 1000 * 1000;
+constexpr std::uint64_t CHOICE_WAIT_USEC = 1'000'000;
 // At login the panel may start a moment after gleamo: only a tray still
 // missing after this is told where a user sees it.
-constexpr std::uint64_t NO_TRAY_USEC = 5 * 1000 * 1000;
+constexpr std::uint64_t NO_TRAY_USEC = 5'000'000;
 
 int AddDeadline(sd_event* event, unique_sd_event_source& source, std::uint64_t usec, sd_event_time_handler_t handler,
                 void* self) {

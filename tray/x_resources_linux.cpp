@@ -16,6 +16,7 @@ std::uint32_t Channel(std::uint8_t value, std::uint32_t mask) {
 
 void InternAtoms(xcb_connection_t* connection, const char* const* names, int count, xcb_atom_t* atoms) {
   std::vector<xcb_intern_atom_cookie_t> cookies;
+  cookies.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     cookies.push_back(xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]));
   }

@@ -1,10 +1,10 @@
 #include "tray/xembed_tray_linux.h"
 
 #include <sys/epoll.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "tray/icon_pixmap_linux.h"
@@ -17,9 +17,9 @@ constexpr std::uint32_t XEMBED_MAPPED = 1;
 // A tray that drops the icon while it keeps the selection gets a fresh one
 // soon; one that keeps dropping it, only now and then, so that the two of
 // us cannot spin.
-constexpr std::uint64_t REDOCK_DELAY_USEC = 500 * 1000;
-constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5 * 1000 * 1000;
-constexpr std::uint64_t SETTLED_DOCK_USEC = 5 * 1000 * 1000;  // docked this long: not dropped "soon"
+constexpr std::uint64_t REDOCK_DELAY_USEC = 500'000;
+constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5'000'000;
+constexpr std::uint64_t SETTLED_DOCK_USEC = 5'000'000;  // docked this long: not dropped "soon"
 constexpr int DROPS_BEFORE_SLOWING = 3;
 
 const xcb_screen_t* ScreenAt(xcb_connection_t* connection, int screenNumber) {
@@ -215,7 +215,8 @@ void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
 
 void CXEmbedTray::SetSizeHints(int side) {
   // WM_SIZE_HINTS: flags, four unused, minimum size, ..., base size, gravity.
-  constexpr std::uint32_t MIN_SIZE = 1u << 4, BASE_SIZE = 1u << 8;
+  constexpr std::uint32_t MIN_SIZE = 1u << 4;
+  constexpr std::uint32_t BASE_SIZE = 1u << 8;
   std::uint32_t hints[18] = {MIN_SIZE | BASE_SIZE};
   hints[5] = hints[6] = static_cast<std::uint32_t>(side);
   hints[15] = hints[16] = static_cast<std::uint32_t>(side);

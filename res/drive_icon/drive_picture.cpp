@@ -141,7 +141,9 @@ RgbaImage DrawOpenDrive(int size) {
   const int samples = size <= 48 ? 8 : 4;  // per axis, for anti-aliasing
   for (int y = 0; y < size; ++y) {
     for (int x = 0; x < size; ++x) {
-      double red = 0, green = 0, blue = 0;
+      double red = 0;
+      double green = 0;
+      double blue = 0;
       int covered = 0;
       for (int sy = 0; sy < samples; ++sy) {
         for (int sx = 0; sx < samples; ++sx) {

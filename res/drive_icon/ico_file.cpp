@@ -164,7 +164,7 @@ std::vector<std::uint8_t> BuildIcoFile(const std::vector<IconImage>& images) {
   PutWord(out, 0);  // reserved
   PutWord(out, 1);  // icon, not cursor
   PutWord(out, static_cast<unsigned>(images.size()));
-  std::uint32_t offset = static_cast<std::uint32_t>(kIconDirSize + kIconDirEntrySize * images.size());
+  auto offset = static_cast<std::uint32_t>(kIconDirSize + kIconDirEntrySize * images.size());
   for (const IconImage& image : images) {
     out.push_back(static_cast<std::uint8_t>(image.width >= 256 ? 0 : image.width));  // 0 stands for 256
     out.push_back(static_cast<std::uint8_t>(image.height >= 256 ? 0 : image.height));
