@@ -20,10 +20,9 @@ namespace {
 // An instance whose key cannot be read still counts, without a name.
 void AddToInstanceSet(IWbemClassObject* instance) {
   CountInstance(counterScale);
-  const unique_bstr keyName{SysAllocString(L"InstanceName")};
-  if (!keyName) return;
   ScopedVariant key;
-  if (instance->Get(keyName.get(), 0, &key.value, nullptr, nullptr) != 0) return;
+  // Get takes the name as a plain wide string: nothing to allocate per tick.
+  if (instance->Get(L"InstanceName", 0, &key.value, nullptr, nullptr) != 0) return;
   if (key.value.vt == VT_BSTR && key.value.bstrVal != nullptr) {
     AddInstanceName(counterScale, key.value.bstrVal, SysStringLen(key.value.bstrVal));
   }

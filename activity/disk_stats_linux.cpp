@@ -10,7 +10,6 @@
 #include <cstring>
 #include <cwchar>
 
-
 namespace {
 
 // The --verbose lines of one disk: its fields in the kernel's order, under
@@ -49,8 +48,7 @@ void PrintDiskLines(std::FILE* out, const DiskStatsLine& line) {
         std::fwprintf(out, L"\t%ls\t= %d\n", property.name, static_cast<int>(static_cast<std::uint32_t>(value)));
         break;
       case FieldUse::Bytes:
-        std::fwprintf(out, L"\t%ls\t= %llu\n", property.name,
-                      static_cast<unsigned long long>(value) * SECTOR_BYTES);
+        std::fwprintf(out, L"\t%ls\t= %llu\n", property.name, static_cast<unsigned long long>(value) * SECTOR_BYTES);
         break;
       case FieldUse::Number:
         std::fwprintf(out, L"\t%ls\t= %llu\n", property.name, static_cast<unsigned long long>(value));
@@ -283,8 +281,7 @@ bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
   return true;
 }
 
-ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut,
-                              std::FILE* out) {
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut, std::FILE* out) {
   if (connectionOut != nullptr) std::fwprintf(connectionOut, L"Connecting to %s...\n", source.Path().c_str());
   if (!source.Open()) {
     if (connectionOut != nullptr) {

@@ -104,8 +104,7 @@ class CDiskStatsSource {
 // connectionOut and makes the first poll with its counter lines on out. A
 // source that cannot be opened is a failed connection: 0 is returned and
 // every later poll keeps the icon idle.
-ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut,
-                              std::FILE* out);
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut, std::FILE* out);
 
 // Later ticks: re-reads the counters and scales them into scale. Without an
 // open source, or when the read fails, the last sample is returned and the

@@ -77,13 +77,6 @@ std::string NoTrayAdvice() {
          "and the icon appears at once.";
 }
 
-int AddDeadline(sd_event* event, unique_sd_event_source& source, std::uint64_t usec, sd_event_time_handler_t handler,
-                void* self) {
-  std::uint64_t now = 0;
-  sd_event_now(event, CLOCK_MONOTONIC, &now);
-  return sd_event_add_time(event, source.put(), CLOCK_MONOTONIC, now + usec, 0, handler, self);
-}
-
 }  // namespace
 
 CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot,
@@ -136,7 +129,8 @@ int CIndicatorApp::Run() {
     sd_bus_attach_event(bus.get(), event.get(), SD_EVENT_PRIORITY_NORMAL);
     sd_bus_match_signal_async(bus.get(), busDisconnected.put(), nullptr, "/org/freedesktop/DBus/Local",
                               "org.freedesktop.DBus.Local", "Disconnected", &OnBusDisconnected, nullptr, this);
-    AddDeadline(event.get(), busDeadline, BUS_ANSWER_USEC, &OnBusDeadline, this);
+    sd_event_add_time_relative(event.get(), busDeadline.put(), CLOCK_MONOTONIC, BUS_ANSWER_USEC, 0, &OnBusDeadline,
+                               this);
     trays->AttachBus(bus.get());
   } else {
     bus.reset();
@@ -211,8 +205,8 @@ void CIndicatorApp::OnPollTimer() {
   } else {
     total = PollDiskCounters(source, tick.scale, diagnostics);
   }
-  tick.iconCode = MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight,
-                               tick.iconCode);
+  tick.iconCode =
+      MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight, tick.iconCode);
   tick.previousTotal = total;
   if (tick.iconCode != tick.shownIconCode) {
     trays->ShowIcon(tick.iconCode, TRAY_TOOLTIP);

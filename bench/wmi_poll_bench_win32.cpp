@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: gleamo_wmi_bench [--rounds N] [--polls N]\n");
     return 2;
   }
-  const HMODULE dll = LoadLibraryA(BesideThisProgram(WINE_DISKS_DLL_FROM_BENCH).c_str());
+  const HMODULE dll = LoadLibraryA(BesideThisProgram(WINE_DISKS_DLL).c_str());
   if (dll == nullptr) {
-    std::fprintf(stderr, "cannot load %s, error %lu\n", WINE_DISKS_DLL_FROM_BENCH, GetLastError());
+    std::fprintf(stderr, "cannot load %s, error %lu\n", WINE_DISKS_DLL, GetLastError());
     return 1;
   }
   char directory[MAX_PATH] = {};

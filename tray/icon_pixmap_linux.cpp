@@ -40,7 +40,9 @@ void MakeIconPixmaps(const IconRaster& raster, const std::vector<int>& sizes, Ic
   for (std::size_t i = 0; i < pixmaps.size(); ++i) {
     IconPixmap& pixmap = pixmaps[i];
     pixmap.size = sizes[i];
-    pixmap.argb.resize(static_cast<std::size_t>(pixmap.size) * static_cast<std::size_t>(pixmap.size) * 4);  // allocates only at a new size
+    // Allocates only at a new size.
+    const auto side = static_cast<std::size_t>(pixmap.size);
+    pixmap.argb.resize(side * side * 4);
     const IconPlacement placement = PlaceIcon(pixmap.size);
     std::uint8_t* at = pixmap.argb.data();
     for (int y = 0; y < pixmap.size; ++y) {

@@ -25,10 +25,6 @@ constexpr IconCode FIRST_BAR_CODE = 10000;
 constexpr IconCode FIRST_CHAR_CODE = 101;
 constexpr int CHAR_KEY_OFFSET = 100;
 
-std::size_t PixelIndex(int x, int y) {
-  return static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x);
-}
-
 bool InRaster(int x, int y) {
   return x >= 0 && x < ICON_SIZE && y >= 0 && y < ICON_SIZE;
 }

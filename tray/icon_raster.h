@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -90,12 +91,17 @@ Rgb LabelColor(IconCode code);
 
 using IconPixelSet = std::array<bool, ICON_PIXELS>;  // index y * 16 + x
 
+// The index of pixel (x, y) in the picture's arrays, for x and y in 0..15.
+constexpr std::size_t PixelIndex(int x, int y) {
+  return static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x);
+}
+
 struct IconRaster {
   std::array<Rgb, ICON_PIXELS> color{};  // index y * 16 + x; starts black
   IconPixelSet opaque{};                 // true where the mask is black
 
-  Rgb ColorAt(int x, int y) const { return color[static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x)]; }
-  bool OpaqueAt(int x, int y) const { return opaque[static_cast<std::size_t>(y) * ICON_SIZE + static_cast<std::size_t>(x)]; }
+  Rgb ColorAt(int x, int y) const { return color[PixelIndex(x, y)]; }
+  bool OpaqueAt(int x, int y) const { return opaque[PixelIndex(x, y)]; }
 };
 
 // The whole picture, labels drawn with gleamo's own label face.

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 namespace {
 
 constexpr Rgb MENU_HIGHLIGHT{48, 96, 176};

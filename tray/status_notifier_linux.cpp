@@ -159,7 +159,8 @@ using PropertyNames = std::vector<const char*>;
 
 bool Wants(const PropertyNames& names, const char* property) {
   if (names.empty()) return true;
-  return std::any_of(names.begin(), names.end(), [property](const char* name) { return std::strcmp(name, property) == 0; });
+  return std::any_of(names.begin(), names.end(),
+                     [property](const char* name) { return std::strcmp(name, property) == 0; });
 }
 
 int AppendStringEntry(sd_bus_message* m, const PropertyNames& names, const char* key, const char* value) {
@@ -574,9 +575,7 @@ void CStatusNotifier::RetryLater(const char* why) {
   }
   const std::uint64_t delay = (1000000ULL << refusals);  // 1 s, doubled each time
   ++refusals;
-  std::uint64_t now = 0;
-  sd_event_now(event, CLOCK_MONOTONIC, &now);
-  if (sd_event_add_time(event, retryTimer.put(), CLOCK_MONOTONIC, now + delay, 0, &OnRetryTimer, this) < 0) {
+  if (sd_event_add_time_relative(event, retryTimer.put(), CLOCK_MONOTONIC, delay, 0, &OnRetryTimer, this) < 0) {
     SetShown(false);
   }
 }

@@ -15,13 +15,6 @@ constexpr std::uint64_t CHOICE_WAIT_USEC = 1'000'000;
 // missing after this is told where a user sees it.
 constexpr std::uint64_t NO_TRAY_USEC = 5'000'000;
 
-int AddDeadline(sd_event* event, unique_sd_event_source& source, std::uint64_t usec, sd_event_time_handler_t handler,
-                void* self) {
-  std::uint64_t now = 0;
-  sd_event_now(event, CLOCK_MONOTONIC, &now);
-  return sd_event_add_time(event, source.put(), CLOCK_MONOTONIC, now + usec, 0, handler, self);
-}
-
 }  // namespace
 
 CTrayChoice::CTrayChoice(sd_event* event, Handlers handlers) : event(event), handlers(std::move(handlers)) {
@@ -64,12 +57,15 @@ void CTrayChoice::StartTrays(IconCode code, const char* tooltip) {
     tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
     tray->ReplaceIcon(code, tooltip);  // the first picture is there before any host asks
   }
-  AddDeadline(event, noTrayDeadline, NO_TRAY_USEC, &OnNoTrayDeadline, this);
+  sd_event_add_time_relative(event, noTrayDeadline.put(), CLOCK_MONOTONIC, NO_TRAY_USEC, 0, &OnNoTrayDeadline, this);
   if (statusNotifier && statusNotifier->Add()) {
     // A watcher, where one runs, is preferred to an X tray on the same
     // desktop (Plasma's X trays are a proxy for items): X waits for the
     // bus's answer, or for a bus that does not give one.
-    if (xembed) AddDeadline(event, choiceDeadline, CHOICE_WAIT_USEC, &OnChoiceDeadline, this);
+    if (xembed) {
+      sd_event_add_time_relative(event, choiceDeadline.put(), CLOCK_MONOTONIC, CHOICE_WAIT_USEC, 0, &OnChoiceDeadline,
+                                 this);
+    }
     return;
   }
   WaitForXTray();

@@ -43,7 +43,6 @@ class CTrayChoice {
   // take the icon.
   void DropItem();
 
-  bool HasItem() const { return static_cast<bool>(statusNotifier); }
   bool HasXDisplay() const { return static_cast<bool>(xembed); }
   bool ShownAsItem() const { return shown == Shown::Item; }
 

@@ -434,7 +434,8 @@ TEST_F(DiskStatsFiles, HostileCounterFilesAreRefusedCutOrFollowedCheaply) {
     for (unsigned tick = 0; tick <= 2 * DISK_STATS_PATH_CHECK_POLLS; ++tick) {
       if (tick == 1 && test.replace) test.replace();
       const double start = ThreadCpuMilliseconds();
-      sample = tick == 0 ? ConnectAndPoll(source, counterScale, connection, nullptr) : PollDiskCounters(source, counterScale, nullptr);
+      sample = tick == 0 ? ConnectAndPoll(source, counterScale, connection, nullptr)
+                         : PollDiskCounters(source, counterScale, nullptr);
       slowestTick = std::max(slowestTick, ThreadCpuMilliseconds() - start);
       if (tick == 0) firstSample = sample;
     }

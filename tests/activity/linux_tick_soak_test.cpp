@@ -118,7 +118,8 @@ TEST_F(LinuxTickSoak, HundredThousandTicksOnAScriptedFileKeepMemoryDescriptorsAn
                (writeHigh << 32) | static_cast<std::uint32_t>(poll.writeTotal - nvmeWrites), nvmeReads, nvmeWrites);
 
     std::FILE* const out = tick % 100 == 0 ? devNull : nullptr;
-    const ActivitySample sample = tick == 0 ? ConnectAndPoll(source, counterScale, out, out) : PollDiskCounters(source, counterScale, out);
+    const ActivitySample sample =
+        tick == 0 ? ConnectAndPoll(source, counterScale, out, out) : PollDiskCounters(source, counterScale, out);
     const bool changed = sample != previous;
     const ColorCode color = COLOR_RED + tick % 8;
     const std::uint32_t readHeight = counterScale.readHeight;

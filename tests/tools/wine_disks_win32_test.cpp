@@ -36,8 +36,8 @@ class WineDisksProvider : public testing::Test {
   std::string countersPath;
 
   void SetUp() override {
-    dll = LoadLibraryA(BesideThisTest(WINE_DISKS_DLL_FROM_TEST).c_str());
-    ASSERT_NE(dll, nullptr) << "cannot load " << WINE_DISKS_DLL_FROM_TEST << ", error " << GetLastError();
+    dll = LoadLibraryA(BesideThisTest(WINE_DISKS_DLL).c_str());
+    ASSERT_NE(dll, nullptr) << "cannot load " << WINE_DISKS_DLL << ", error " << GetLastError();
     getClassObject =
         reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
     canUnloadNow =
@@ -103,8 +103,9 @@ TEST_F(WineDisksProvider, ServesEachDiskOfTheFileToTheWalkAndLeavesNoObjectBehin
   // file written on Windows has CR LF.
   WriteCounters("sda 4294967301 7\r\nnot a disk\nsdb 10 4294967295\n");
   const auto perfData = [](const char* reads, const char* writes, const char* number) {
-    return std::string("\tBytesRead\t= 0\n\tBytesWritten\t= 0\n\tReadTime\t= 0\n\tWriteTime\t= 0\n"
-                       "\tIdleTime\t= [1-9][0-9]*0000\n\tReadCount\t= ") +
+    return std::string(
+               "\tBytesRead\t= 0\n\tBytesWritten\t= 0\n\tReadTime\t= 0\n\tWriteTime\t= 0\n"
+               "\tIdleTime\t= [1-9][0-9]*0000\n\tReadCount\t= ") +
            reads + "\n\tWriteCount\t= " + writes +
            "\n\tQueueDepth\t= 0\n\tSplitCount\t= 0\n\tQueryTime\t= 1[0-9]{17}\n\tStorageDeviceNumber\t= " + number +
            "\n\tStorageManagerName\t= NULL\n";

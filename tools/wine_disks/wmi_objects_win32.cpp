@@ -298,12 +298,7 @@ constexpr std::int64_t HUNDRED_NS_PER_MS = 10000;
 
 // What Windows' partition manager puts in StorageManagerName for a whole
 // disk: "PARTMGR" in eight UTF-16 units.
-std::vector<std::uint16_t> PartitionManagerName() {
-  std::vector<std::uint16_t> units(8, 0);
-  const char name[] = "PARTMGR";
-  for (std::size_t i = 0; i + 1 < sizeof name; ++i) units[i] = static_cast<unsigned char>(name[i]);
-  return units;
-}
+const std::vector<std::uint16_t> PARTITION_MANAGER_NAME = {'P', 'A', 'R', 'T', 'M', 'G', 'R', 0};
 
 std::int64_t Signed(std::uint64_t value) {
   return static_cast<std::int64_t>(value & 0x7FFFFFFFFFFFFFFFu);
@@ -334,7 +329,7 @@ IWbemClassObject* NewDiskInstance(const DiskCounters& disk, std::uint32_t device
   perfData->AddInt32(L"SplitCount", 0);  // the kernel merges requests; it never splits them
   perfData->AddInt64(L"QueryTime", queryTime);
   perfData->AddInt32(L"StorageDeviceNumber", deviceNumber);
-  perfData->AddUInt16Array(L"StorageManagerName", PartitionManagerName());
+  perfData->AddUInt16Array(L"StorageManagerName", PARTITION_MANAGER_NAME);
 
   const std::wstring number = std::to_wstring(deviceNumber);
   auto* instance = new CPropertyObject;
