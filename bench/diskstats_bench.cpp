@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
-#include "activity/disk_stats_linux.h"
 #include "app/display_settings.h"
 #include "app/icon_code.h"
+#include "linux/disk_stats.h"
 
 long PreadWholeFile(int fd, std::vector<char>& buffer) {
   if (buffer.empty()) buffer.resize(4096);

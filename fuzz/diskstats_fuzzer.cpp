@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "activity/disk_stats_linux.h"
+#include "linux/disk_stats.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #   - conky printing disk reads and writes to its console;
 #   - gleamo's Linux edition with -f, standard output on /dev/null as its
 #     desktop entry starts it, its icon registered with a stand-in tray
-#     watcher on a private session bus (tests/tray/dbus_fixtures.py);
+#     watcher on a private session bus (tests/linux/support/dbus_fixtures.py);
 #   - the same gleamo in the XEmbed mode: docked in a real X tray (trayer)
 #     on a private Xvfb, with a second private session bus and no watcher.
 #   scripts/measure-running.sh [--seconds N] [--gleamo "COMMAND ARGS"]
@@ -59,7 +59,7 @@ start() {  # start NAME COMMAND...
 # Debian's python3-dbus belongs to the system's interpreter.
 python3=/usr/bin/python3
 [ -x "$python3" ] || python3=python3
-"$python3" tests/tray/dbus_fixtures.py watcher >"$work/watcher.out" 2>&1 &
+"$python3" tests/linux/support/dbus_fixtures.py watcher >"$work/watcher.out" 2>&1 &
 watcher=$!
 sleep 1
 

@@ -11,7 +11,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
   echo "tidy.sh: no $build/compile_commands.json; configure the tree first" >&2
   exit 1
 fi
-output=$(run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" "^$PWD/(activity|app|common|res|tray|tools)/" 2>&1)
+output=$(run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" "^$PWD/(activity|app|common|linux|res|tray|tools)/" 2>&1)
 status=$?
 # Only the findings, not the command of each file nor the counts of
 # warnings in headers that are filtered out.

@@ -1,0 +1,307 @@
+#include "linux/disk_stats.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+// The --verbose lines of one disk: its fields in the kernel's order, under
+// the names WMI's disk performance class gives the same quantities. Counts
+// print as the 32-bit integers WMI has; byte counts and times are 64-bit,
+// which WMI hands over as text.
+enum class FieldUse { Count, Bytes, Number };
+struct FieldProperty {
+  const wchar_t* name;
+  FieldUse use;
+};
+constexpr FieldProperty FIELD_PROPERTIES[DISK_STATS_MAX_FIELDS] = {
+    {L"ReadCount", FieldUse::Count},      {L"ReadsMerged", FieldUse::Count},     {L"BytesRead", FieldUse::Bytes},
+    {L"ReadTime", FieldUse::Number},      {L"WriteCount", FieldUse::Count},      {L"WritesMerged", FieldUse::Count},
+    {L"BytesWritten", FieldUse::Bytes},   {L"WriteTime", FieldUse::Number},      {L"QueueDepth", FieldUse::Count},
+    {L"IoTime", FieldUse::Number},        {L"WeightedIoTime", FieldUse::Number}, {L"DiscardCount", FieldUse::Count},
+    {L"DiscardsMerged", FieldUse::Count}, {L"BytesDiscarded", FieldUse::Bytes},  {L"DiscardTime", FieldUse::Number},
+    {L"FlushCount", FieldUse::Count},     {L"FlushTime", FieldUse::Number},
+};
+
+// The kernel's order: reads, merged, sectors read, read ms, writes, ...
+constexpr int READS_FIELD = 0;
+constexpr int WRITES_FIELD = 4;
+
+void PrintDiskLines(std::FILE* out, const DiskStatsLine& line) {
+  wchar_t deviceName[DISK_NAME_MAX + 1];
+  std::size_t i = 0;
+  for (; i < line.nameLength; ++i) deviceName[i] = static_cast<unsigned char>(line.name[i]);
+  deviceName[i] = L'\0';
+  std::fwprintf(out, L"\t%ls\t= %ls\n", L"DeviceName", deviceName);
+  for (int field = 0; field < line.fieldCount; ++field) {
+    const FieldProperty& property = FIELD_PROPERTIES[field];
+    const std::uint64_t value = line.fields[field];
+    switch (property.use) {
+      case FieldUse::Count:
+        std::fwprintf(out, L"\t%ls\t= %d\n", property.name, static_cast<int>(static_cast<std::uint32_t>(value)));
+        break;
+      case FieldUse::Bytes:
+        std::fwprintf(out, L"\t%ls\t= %llu\n", property.name, static_cast<unsigned long long>(value) * SECTOR_BYTES);
+        break;
+      case FieldUse::Number:
+        std::fwprintf(out, L"\t%ls\t= %llu\n", property.name, static_cast<unsigned long long>(value));
+        break;
+    }
+  }
+}
+
+constexpr char NOT_REGULAR[] = "not a regular file";
+
+// Opens path for reading only when it is a regular file, as the kernel's
+// counter file is: open() of a FIFO waits for a writer (for good, with the
+// end signals blocked), and a device such as /dev/zero never ends. The path
+// is looked at before it is opened, since opening some devices does
+// something; the open does not wait, should the path change in between, and
+// what was opened is looked at again. On a regular file O_NONBLOCK changes
+// nothing.
+unique_fd OpenRegularFile(const char* path, struct stat& opened, std::string& failure) {
+  struct stat named {};
+  if (stat(path, &named) != 0) {
+    failure = std::strerror(errno);
+    return {};
+  }
+  if (!S_ISREG(named.st_mode)) {
+    failure = NOT_REGULAR;
+    return {};
+  }
+  unique_fd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file) {
+    failure = std::strerror(errno);
+    return file;
+  }
+  if (fstat(file.get(), &opened) != 0) {
+    failure = std::strerror(errno);
+    file.reset();
+  } else if (!S_ISREG(opened.st_mode)) {
+    failure = NOT_REGULAR;
+    file.reset();
+  }
+  return file;
+}
+
+}  // namespace
+
+bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength) {
+  // A NUL would end the path early and make "sda<NUL>x" ask about sda; no
+  // kernel name holds one.
+  if (nameLength == 0 || std::memchr(name, '/', nameLength) != nullptr ||
+      std::memchr(name, '\0', nameLength) != nullptr) {
+    return false;
+  }
+  if ((nameLength == 1 && name[0] == '.') || (nameLength == 2 && name[0] == '.' && name[1] == '.')) return false;
+  char path[PATH_MAX];
+  const int length =
+      std::snprintf(path, sizeof path, "%s/%.*s/device", sysBlockRoot, static_cast<int>(nameLength), name);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return false;
+  return access(path, F_OK) == 0;
+}
+
+CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot, std::FILE* warnings)
+    : diskStatsPath(std::move(diskStatsPath)), sysBlockRoot(std::move(sysBlockRoot)), warnings(warnings) {}
+
+bool CDiskStatsSource::FirstTime(Trouble trouble) {
+  // The same trouble on every tick would fill a session's log.
+  if ((troublesSaid & trouble) != 0) return false;
+  troublesSaid |= trouble;
+  return warnings != nullptr;
+}
+
+bool CDiskStatsSource::Open() {
+  if (fd) return true;
+  struct stat opened {};
+  fd = OpenRegularFile(diskStatsPath.c_str(), opened, openFailure);
+  if (!fd) return false;
+  openFile = {opened.st_dev, opened.st_ino};
+  // Room for a few dozen devices; the first read grows it if the file is larger.
+  text.resize(8192);
+  devices.reserve(32);
+  CheckSysBlock();
+  return true;
+}
+
+void CDiskStatsSource::CheckSysBlock() {
+  // Without block devices to look at, no line is a disk and the icon stays
+  // idle for good: worth a word.
+  const unique_dir directory(opendir(sysBlockRoot.c_str()));
+  if (!directory) {
+    const int error = errno;
+    if (FirstTime(NO_BLOCK_DEVICES)) {
+      std::fprintf(warnings, "gleamo: cannot list the block devices in %s (%s); no disk is counted\n",
+                   sysBlockRoot.c_str(), std::strerror(error));
+    }
+    return;
+  }
+  while (const dirent* entry = readdir(directory.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) return;
+  }
+  if (FirstTime(NO_BLOCK_DEVICES)) {
+    std::fprintf(warnings, "gleamo: %s lists no block devices; no disk is counted\n", sysBlockRoot.c_str());
+  }
+}
+
+void CDiskStatsSource::FollowPath() {
+  struct stat named {};
+  // Nothing at the path (/proc itself unmounted): the open file is all there is.
+  if (stat(diskStatsPath.c_str(), &named) != 0) return;
+  if (named.st_dev == openFile.device && named.st_ino == openFile.inode) return;
+  struct stat opened {};
+  std::string failure;
+  unique_fd replacement = OpenRegularFile(diskStatsPath.c_str(), opened, failure);
+  if (!replacement) {
+    if (FirstTime(REPLACEMENT_UNREADABLE)) {
+      std::fprintf(warnings,
+                   "gleamo: %s now names another file, which cannot be read (%s); still reading the old one\n",
+                   diskStatsPath.c_str(), failure.c_str());
+    }
+    return;
+  }
+  fd = std::move(replacement);
+  openFile = {opened.st_dev, opened.st_ino};
+  ++fileGeneration;
+}
+
+bool CDiskStatsSource::ReadAll() {
+  for (;;) {
+    // A proc file is generated afresh on each read from offset 0; reading in
+    // pieces could mix two generations.
+    const ssize_t got = pread(fd.get(), text.data(), text.size(), 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    const auto length = static_cast<std::size_t>(got);
+    if (length < text.size()) {
+      textLength = length;
+      return true;
+    }
+    if (text.size() > DISK_STATS_MAX_BYTES) {
+      // A byte past the cap came back. Only whole lines of the part within
+      // it count: a line cut short could still parse, with a smaller number.
+      if (FirstTime(TOO_LARGE)) {
+        std::fprintf(warnings, "gleamo: %s is larger than %zu KiB; only its first %zu KiB are read\n",
+                     diskStatsPath.c_str(), DISK_STATS_MAX_BYTES / 1024, DISK_STATS_MAX_BYTES / 1024);
+      }
+      const void* lastFeed = memrchr(text.data(), '\n', text.size());
+      textLength = lastFeed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lastFeed) - text.data()) : 0;
+      return true;
+    }
+    text.resize(std::min(text.size() * 2, DISK_STATS_MAX_BYTES + 1));
+  }
+}
+
+bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line) {
+  // The list keeps its order from tick to tick, so the device at the same
+  // position is almost always the one already looked at.
+  if (index < devices.size()) {
+    KnownDevice& known = devices[index];
+    if (known.nameLength == line.nameLength && std::memcmp(known.name, line.name, line.nameLength) == 0) {
+      return known.physical;
+    }
+  } else {
+    devices.resize(index + 1);
+  }
+  KnownDevice& known = devices[index];
+  if (lookupsLeft == 0) {
+    known.nameLength = 0;  // a later poll looks it up
+    return false;
+  }
+  --lookupsLeft;
+  std::memcpy(known.name, line.name, line.nameLength);
+  known.name[line.nameLength] = '\0';
+  known.nameLength = line.nameLength;
+  known.physical = IsPhysicalDisk(sysBlockRoot.c_str(), line.name, line.nameLength);
+  return known.physical;
+}
+
+bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
+  if (!fd) return false;
+  // Not on every tick: an ordinary tick makes one system call here, the
+  // read, and the path check would be a second.
+  if (++pollsSincePathCheck == DISK_STATS_PATH_CHECK_POLLS) {
+    pollsSincePathCheck = 0;
+    FollowPath();
+  }
+  if (!ReadAll()) {
+    const int error = errno;
+    if (FirstTime(READ_FAILED)) {
+      std::fprintf(warnings, "gleamo: cannot read %s: %s\n", diskStatsPath.c_str(), std::strerror(error));
+    }
+    return false;
+  }
+  totals = PollTotals{};
+  const char* at = text.data();
+  const char* const end = at + textLength;
+  std::size_t index = 0;
+  lookupsLeft = DISK_STATS_LOOKUPS_PER_POLL;
+  while (at < end) {
+    // A blank line costs a byte, not a search and a parse.
+    if (*at == '\n') {
+      ++at;
+      continue;
+    }
+    const char* lineEnd = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (lineEnd == nullptr) lineEnd = end;
+    DiskStatsLine line;
+    if (ParseDiskStatsLine(at, lineEnd, line)) {
+      if (index == DISK_STATS_MAX_DEVICES) {
+        if (FirstTime(TOO_MANY_DEVICES)) {
+          std::fprintf(warnings, "gleamo: %s lists more than %zu devices; the rest are not counted\n",
+                       diskStatsPath.c_str(), DISK_STATS_MAX_DEVICES);
+        }
+        break;
+      }
+      if (IsPhysicalAt(index, line)) {
+        // The totals are taken modulo 2^32, as WMI's 32-bit counts add up.
+        totals.readTotal += static_cast<std::uint32_t>(line.fields[READS_FIELD]);
+        totals.writeTotal += static_cast<std::uint32_t>(line.fields[WRITES_FIELD]);
+        ++totals.instanceCount;
+        totals.instanceSignature += InstanceNameHash(line.name, line.nameLength);
+        if (out != nullptr) PrintDiskLines(out, line);
+      }
+      ++index;
+    }
+    at = lineEnd + (lineEnd < end ? 1 : 0);
+  }
+  // The file is part of the set of instances: after the path has led to
+  // another file, the first poll compares totals of two files and must
+  // measure nothing, whatever disks both name.
+  totals.instanceSignature += std::uint64_t{fileGeneration} * 0x9E3779B97F4A7C15u;
+  return true;
+}
+
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut, std::FILE* out) {
+  if (connectionOut != nullptr) std::fwprintf(connectionOut, L"Connecting to %s...\n", source.Path().c_str());
+  if (!source.Open()) {
+    if (connectionOut != nullptr) {
+      std::fwprintf(connectionOut, L"\nFailed to connect with %s, Error: %s\n", source.Path().c_str(),
+                    source.OpenFailure().c_str());
+    }
+    return 0;
+  }
+  if (connectionOut != nullptr) std::fwprintf(connectionOut, L"\nConnected with %s\n", source.Path().c_str());
+  return PollDiskCounters(source, scale, out);
+}
+
+ActivitySample PollDiskCounters(CDiskStatsSource& source, CounterScale& scale, std::FILE* out) {
+  // Without a connection there is nothing to poll: the last sample keeps the
+  // icon idle.
+  if (!source.IsOpen()) return static_cast<ActivitySample>(scale.lastSample);
+  PollTotals totals;
+  if (!source.Read(totals, out)) {
+    if (out != nullptr) std::fwprintf(out, L"Can't read %s!\n", source.Path().c_str());
+    return static_cast<ActivitySample>(scale.lastSample);
+  }
+  return ScaleCounters(scale, totals);
+}

@@ -1,0 +1,112 @@
+// Linux's counter source: the kernel's /proc/diskstats, read anew each tick;
+// its totals go straight to the same scaling as the WMI poll's.
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "activity/counter_scale.h"
+#include "activity/disk_stats_line.h"
+#include "common/gleamo_types.h"
+#include "linux/posix_handles.h"
+
+// A whole physical disk has a "device" entry in its sysfs block directory;
+// partitions, loop, ram, zram and device-mapper devices have none, and
+// counting them too would count the same operations twice. Names that could
+// leave the directory ("..", a '/') or hold a NUL are never disks.
+bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t nameLength);
+
+// The most of the counter file one poll reads. A real machine's file holds
+// about 100 bytes a device, a few kilobytes in all; this is room for every
+// device remembered below even with all its counters large, and it bounds
+// what any file put over the path, however large, costs a tick.
+constexpr std::size_t DISK_STATS_MAX_BYTES = std::size_t{1} << 20;
+// Devices remembered by their position in the file; lines past them are not
+// counted. Far more than the block devices of any desktop or server.
+constexpr std::size_t DISK_STATS_MAX_DEVICES = 4096;
+// Names looked up in sysfs in one poll, a file access of a microsecond or
+// two each; names new at their position beyond them are not counted until
+// a later poll has looked them up. More than almost any machine has block
+// devices, so the first poll counts every disk.
+constexpr std::size_t DISK_STATS_LOOKUPS_PER_POLL = 1024;
+// Every this many polls (2.4 s at the fast tick) the path is looked at again
+// for another file than the one open: a bind mount removed or a file
+// renamed over the path leaves the descriptor on the old one.
+constexpr unsigned DISK_STATS_PATH_CHECK_POLLS = 16;
+
+class CDiskStatsSource {
+ public:
+  // Each kind of trouble with the files (too large, unreadable, no block
+  // devices...) is said once, on warnings (none when null).
+  CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot, std::FILE* warnings = stderr);
+  CDiskStatsSource(const CDiskStatsSource&) = delete;
+  CDiskStatsSource& operator=(const CDiskStatsSource&) = delete;
+
+  // Opens the file once, without waiting; every poll re-reads it from the
+  // start. False when it is missing, cannot be opened or is not a regular
+  // file (a FIFO, a device); OpenFailure() then says why.
+  bool Open();
+  bool IsOpen() const { return static_cast<bool>(fd); }
+  const std::string& Path() const { return diskStatsPath; }
+  const std::string& OpenFailure() const { return openFailure; }
+
+  // Reads the file: the read and write totals of every physical disk and
+  // the set of disks they came from, and, when out is not null, the disk's
+  // properties on it, a line each. False when the read fails.
+  bool Read(PollTotals& totals, std::FILE* out);
+
+ private:
+  struct KnownDevice {
+    char name[DISK_NAME_MAX + 1];
+    std::size_t nameLength;  // 0: not looked up yet
+    bool physical;
+  };
+  struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+  enum Trouble : unsigned {
+    TOO_LARGE = 1,
+    TOO_MANY_DEVICES = 2,
+    READ_FAILED = 4,
+    REPLACEMENT_UNREADABLE = 8,
+    NO_BLOCK_DEVICES = 16,
+  };
+
+  bool FirstTime(Trouble trouble);
+  void CheckSysBlock();
+  void FollowPath();
+  bool ReadAll();
+  bool IsPhysicalAt(std::size_t index, const DiskStatsLine& line);
+
+  std::string diskStatsPath;
+  std::string sysBlockRoot;
+  std::FILE* warnings;
+  unsigned troublesSaid = 0;
+  std::string openFailure;
+  unique_fd fd;
+  FileIdentity openFile;
+  unsigned fileGeneration = 0;  // how often the path has led to another file
+  unsigned pollsSincePathCheck = 0;
+  std::vector<char> text;  // grows only when the file outgrows it, up to one byte past the cap
+  std::size_t textLength = 0;
+  std::vector<KnownDevice> devices;  // by line: the filter asks sysfs only about a new name
+  std::size_t lookupsLeft = 0;       // in this poll
+};
+
+// The first tick: opens the source with short connection lines on
+// connectionOut and makes the first poll with its counter lines on out. A
+// source that cannot be opened is a failed connection: 0 is returned and
+// every later poll keeps the icon idle.
+ActivitySample ConnectAndPoll(CDiskStatsSource& source, CounterScale& scale, std::FILE* connectionOut, std::FILE* out);
+
+// Later ticks: re-reads the counters and scales them into scale. Without an
+// open source, or when the read fails, the last sample is returned and the
+// heights stay as they were.
+ActivitySample PollDiskCounters(CDiskStatsSource& source, CounterScale& scale, std::FILE* out);

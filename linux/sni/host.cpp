@@ -1,0 +1,145 @@
+#include "linux/sni/host.h"
+
+#include <array>
+#include <cstring>
+
+#include "linux/sni/wayland_scale.h"
+#include "tray/icon_raster.h"
+
+namespace {
+
+struct KnownProgram {
+  const char* name;  // a process or program name, exactly
+  TrayHost host;
+};
+
+// Who owns the watcher on each desktop. Xfce's status tray runs in the
+// panel's plugin wrapper, named after the plugin; Plasma's watcher lives in
+// kded5, and Cinnamon's (and MATE's with the XApp applet) in xapp-sn-watcher,
+// which also loads the pictures. MATE's own notification area applet is cut
+// to 15 bytes in its process name.
+constexpr std::array<KnownProgram, 12> KNOWN_PROGRAMS{{
+    {"xfce4-panel", TrayHost::Xfce},
+    {"wrapper-2.0", TrayHost::Xfce},
+    {"kded5", TrayHost::Plasma},
+    {"plasmashell", TrayHost::Plasma},
+    {"lxqt-panel", TrayHost::Lxqt},
+    {"mate-panel", TrayHost::Mate},
+    {"notification-ar", TrayHost::Mate},
+    {"notification-area-applet", TrayHost::Mate},
+    {"xapp-sn-watcher", TrayHost::Xapp},
+    {"gnome-shell", TrayHost::Gnome},
+    {"waybar", TrayHost::Waybar},
+    {"swaybar", TrayHost::Swaybar},
+}};
+
+struct KnownDesktop {
+  const char* name;  // one entry of XDG_CURRENT_DESKTOP
+  TrayHost host;
+};
+
+constexpr std::array<KnownDesktop, 7> KNOWN_DESKTOPS{{
+    {"XFCE", TrayHost::Xfce},
+    {"KDE", TrayHost::Plasma},
+    {"LXQt", TrayHost::Lxqt},
+    {"MATE", TrayHost::Mate},
+    {"X-Cinnamon", TrayHost::Cinnamon},
+    {"GNOME", TrayHost::Gnome},
+    {"sway", TrayHost::Swaybar},
+}};
+
+TrayHost FromProgram(const std::string& name) {
+  for (const KnownProgram& known : KNOWN_PROGRAMS) {
+    if (name == known.name) return known.host;
+  }
+  // Xfce names the wrapper's process after the plugin: panel-1-systray.
+  if (name.rfind("panel-", 0) == 0 && name.size() > 8 && name.compare(name.size() - 8, 8, "-systray") == 0) {
+    return TrayHost::Xfce;
+  }
+  return TrayHost::Unknown;
+}
+
+TrayHost FromDesktop(const std::string& desktops) {
+  // A colon-separated list, most specific first.
+  std::size_t start = 0;
+  while (start <= desktops.size()) {
+    const std::size_t end = std::min(desktops.find(':', start), desktops.size());
+    const std::string entry = desktops.substr(start, end - start);
+    for (const KnownDesktop& known : KNOWN_DESKTOPS) {
+      if (entry == known.name) return known.host;
+    }
+    start = end + 1;
+  }
+  return TrayHost::Unknown;
+}
+
+}  // namespace
+
+TrayHost IdentifyTrayHost(const std::string& processName, const std::string& programName,
+                          const std::string& currentDesktop) {
+  TrayHost host = FromProgram(processName);
+  if (host == TrayHost::Unknown) host = FromProgram(programName);
+  const TrayHost desktop = FromDesktop(currentDesktop);
+  if (host == TrayHost::Unknown) return desktop;
+  // One watcher program serves two panels that draw its pictures apart.
+  if (host == TrayHost::Xapp && desktop == TrayHost::Cinnamon) return TrayHost::Cinnamon;
+  return host;
+}
+
+const TrayHostTraits& TraitsOf(TrayHost host) {
+  // The 16 px picture sits unscaled in the middle of a larger canvas, or
+  // fills a whole multiple of 16 enlarged pixel by pixel.
+  static const TrayHostTraits nearestOf16And22{{ICON_SIZE, 22}};
+  static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
+  static const TrayHostTraits only16{{ICON_SIZE}};
+  static const TrayHostTraits only24{{24}};
+  static const TrayHostTraits with32ForDoubled{{ICON_SIZE, 2 * ICON_SIZE}};
+  static const TrayHostTraits waybar{{ICON_SIZE}, false, true};
+  switch (host) {
+    // Xfce shrinks the largest picture to its icon size, 22 px by default;
+    // MATE's applet draws the largest up to its panel's size unscaled.
+    case TrayHost::Unknown:
+    case TrayHost::Xfce:
+    case TrayHost::Lxqt:
+    case TrayHost::Mate: return nearestOf16And22;
+    case TrayHost::Plasma: return plasma;
+    // xapp-sn-watcher scales the largest picture to the applet's size:
+    // 16 px in MATE's panel, 24 px in Cinnamon's.
+    case TrayHost::Xapp: return only16;
+    case TrayHost::Cinnamon: return only24;
+    // The AppIndicator extension takes the smallest picture at least its
+    // size, and swaybar the one closest to its own: 16 px, 32 px on a
+    // doubled screen.
+    case TrayHost::Gnome:
+    case TrayHost::Swaybar: return with32ForDoubled;
+    // waybar scales the largest picture to its icon size, 16 px by
+    // default, times the output's scale.
+    case TrayHost::Waybar: return waybar;
+  }
+  return nearestOf16And22;
+}
+
+std::vector<int> PixmapSizesFor(TrayHost host) {
+  const TrayHostTraits& traits = TraitsOf(host);
+  if (!traits.timesOutputScale) return traits.pixmapSizes;
+  const int scale = LargestOutputScale();
+  std::vector<int> sizes;
+  for (int size : traits.pixmapSizes) sizes.push_back(size * scale);
+  return sizes;
+}
+
+const char* TrayHostName(TrayHost host) {
+  switch (host) {
+    case TrayHost::Xfce: return "xfce";
+    case TrayHost::Plasma: return "plasma";
+    case TrayHost::Lxqt: return "lxqt";
+    case TrayHost::Mate: return "mate";
+    case TrayHost::Xapp: return "xapp";
+    case TrayHost::Cinnamon: return "cinnamon";
+    case TrayHost::Gnome: return "gnome";
+    case TrayHost::Waybar: return "waybar";
+    case TrayHost::Swaybar: return "swaybar";
+    case TrayHost::Unknown: break;
+  }
+  return "unknown";
+}

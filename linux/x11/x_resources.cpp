@@ -1,0 +1,94 @@
+#include "linux/x11/x_resources.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::uint32_t Channel(std::uint8_t value, std::uint32_t mask) {
+  if (mask == 0) return 0;
+  const int shift = __builtin_ctz(mask);
+  const std::uint32_t top = mask >> shift;
+  return ((value * top + 127) / 255) << shift;
+}
+
+}  // namespace
+
+void InternAtoms(xcb_connection_t* connection, const char* const* names, int count, xcb_atom_t* atoms) {
+  std::vector<xcb_intern_atom_cookie_t> cookies;
+  cookies.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    cookies.push_back(xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]));
+  }
+  for (int i = 0; i < count; ++i) {
+    auto reply = Reply(xcb_intern_atom_reply(connection, cookies[static_cast<std::size_t>(i)], nullptr));
+    atoms[i] = reply ? reply->atom : XCB_NONE;
+  }
+}
+
+std::uint32_t PixelFormat::PixelOf(Rgb color) const {
+  return Channel(color.red, redMask) | Channel(color.green, greenMask) | Channel(color.blue, blueMask) | alphaMask;
+}
+
+const xcb_visualtype_t* FindVisual(const xcb_screen_t* screen, xcb_visualid_t id, std::uint8_t& depth) {
+  for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem; xcb_depth_next(&depths)) {
+    for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem; xcb_visualtype_next(&visuals)) {
+      if (visuals.data->visual_id == id) {
+        depth = depths.data->depth;
+        return visuals.data;
+      }
+    }
+  }
+  return nullptr;
+}
+
+PixelFormat FormatOf(const xcb_visualtype_t& visual, std::uint8_t depth) {
+  PixelFormat format;
+  format.redMask = visual.red_mask;
+  format.greenMask = visual.green_mask;
+  format.blueMask = visual.blue_mask;
+  const std::uint32_t depthMask = depth >= 32 ? 0xFFFFFFFFu : (1u << depth) - 1;
+  format.alphaMask = depthMask & ~(visual.red_mask | visual.green_mask | visual.blue_mask);
+  return format;
+}
+
+PixelFormat ScreenFormat(const xcb_screen_t* screen) {
+  std::uint8_t depth = 0;
+  PixelFormat format;
+  if (const xcb_visualtype_t* visual = FindVisual(screen, screen->root_visual, depth))
+    format = FormatOf(*visual, depth);
+  format.alphaMask = 0;
+  return format;
+}
+
+xcb_font_t CFixedFont::Get() {
+  if (!font) {
+    font = unique_x_font::Make(connection);
+    xcb_open_font(connection, font.get(), 5, "fixed");
+  }
+  return font.get();
+}
+
+int CFixedFont::TextWidth(const char* text, std::size_t length) {
+  std::vector<xcb_char2b_t> wide;
+  for (std::size_t i = 0; i < length; ++i) wide.push_back({0, static_cast<std::uint8_t>(text[i])});
+  auto extents = Reply(xcb_query_text_extents_reply(
+      connection, xcb_query_text_extents(connection, Get(), static_cast<std::uint32_t>(wide.size()), wide.data()),
+      nullptr));
+  if (!extents) return 0;
+  ascent = extents->font_ascent;
+  descent = extents->font_descent;
+  return extents->overall_width;
+}
+
+void NameWindow(xcb_connection_t* connection, xcb_window_t window, const char* name, xcb_atom_t netWmName,
+                xcb_atom_t utf8String) {
+  const auto length = static_cast<std::uint32_t>(std::strlen(name));
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, length, name);
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, netWmName, utf8String, 8, length, name);
+}
+
+void SetGleamoClass(xcb_connection_t* connection, xcb_window_t window) {
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, 14,
+                      "gleamo\0gleamo");
+}
