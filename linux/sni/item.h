@@ -1,7 +1,7 @@
 // The tray icon on a Linux desktop, spoken straight over D-Bus: a
-// StatusNotifierItem with the painted pixmaps and tooltip, and its menu over
-// com.canonical.dbusmenu. Desktops without a GUI toolkit of ours show it as
-// KDE Plasma, Xfce, LXQt, MATE, Cinnamon, waybar, swaybar or GNOME's
+// StatusNotifierItem with the painted pixmaps and tooltip, and its menu
+// (dbusmenu.h). Desktops without a GUI toolkit of ours show it as KDE
+// Plasma, Xfce, LXQt, MATE, Cinnamon, waybar, swaybar or GNOME's
 // AppIndicator extension draw these items.
 #pragma once
 
@@ -16,13 +16,13 @@
 
 #include "common/gleamo_types.h"
 #include "linux/icon_pixmap.h"
+#include "linux/sni/dbusmenu.h"
 #include "linux/sni/host.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_icon.h"
 
 constexpr char SNI_WATCHER_NAME[] = "org.kde.StatusNotifierWatcher";
 constexpr char SNI_ITEM_PATH[] = "/StatusNotifierItem";
-constexpr char SNI_MENU_PATH[] = "/MenuBar";
 constexpr char SNI_TITLE[] = "gleamo";
 
 class CStatusNotifier : public CTrayIcon {
@@ -70,7 +70,6 @@ class CStatusNotifier : public CTrayIcon {
   // opens no menu of its own on a failed one); the handlers answer the call.
   bool OpenOwnMenu(int x, int y) { return onMenuRequest && onMenuRequest(x, y); }
   bool ActivateOpensHostMenu() const { return TraitsOf(host).menuOnFailedActivate; }
-  const CommandHandler& OnCommand() const { return onCommand; }
 
  private:
   void AskWatcherOwner();
@@ -87,9 +86,9 @@ class CStatusNotifier : public CTrayIcon {
 
   sd_bus* bus;
   sd_event* event;
-  CommandHandler onCommand;
   MenuRequestHandler onMenuRequest;
   ShownHandler onShown;
+  CDbusMenu menu;
   std::string serviceName;
   TrayHost host = TrayHost::Unknown;
   std::vector<int> pixmapSizes = TraitsOf(TrayHost::Unknown).pixmapSizes;
@@ -99,7 +98,6 @@ class CStatusNotifier : public CTrayIcon {
   bool refusalReported = false;
   bool emitFailureReported = false;
   unique_bus_slot itemObject;
-  unique_bus_slot menuObject;
   unique_bus_slot nameRequest;
   unique_bus_slot watcherMatch;
   unique_bus_slot unregisteredMatch;
