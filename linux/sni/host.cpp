@@ -1,6 +1,10 @@
 #include "linux/sni/host.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "linux/sni/wayland_scale.h"
@@ -73,6 +77,31 @@ TrayHost FromDesktop(const std::string& desktops) {
   return TrayHost::Unknown;
 }
 
+// A line of a /proc file of the process, without its newline; empty when
+// it cannot be read (another user's, or a sandbox).
+std::string ProcessName(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+  std::FILE* file = std::fopen(path, "re");
+  if (file == nullptr) return "";
+  char name[64] = "";
+  if (std::fgets(name, sizeof name, file) == nullptr) name[0] = '\0';
+  std::fclose(file);
+  name[std::strcspn(name, "\n")] = '\0';
+  return name;
+}
+
+std::string ProgramName(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+  char target[4096];
+  const ssize_t length = readlink(path, target, sizeof target - 1);
+  if (length <= 0) return "";
+  target[length] = '\0';
+  const char* slash = std::strrchr(target, '/');
+  return slash != nullptr ? slash + 1 : target;
+}
+
 }  // namespace
 
 TrayHost IdentifyTrayHost(const std::string& processName, const std::string& programName,
@@ -84,6 +113,12 @@ TrayHost IdentifyTrayHost(const std::string& processName, const std::string& pro
   // One watcher program serves two panels that draw its pictures apart.
   if (host == TrayHost::Xapp && desktop == TrayHost::Cinnamon) return TrayHost::Cinnamon;
   return host;
+}
+
+TrayHost IdentifyTrayHostOf(pid_t watcherPid) {
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  return IdentifyTrayHost(watcherPid != 0 ? ProcessName(watcherPid) : "",
+                          watcherPid != 0 ? ProgramName(watcherPid) : "", desktop != nullptr ? desktop : "");
 }
 
 const TrayHostTraits& TraitsOf(TrayHost host) {

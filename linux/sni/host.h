@@ -6,6 +6,8 @@
 // told apart by the program that owns the StatusNotifierWatcher.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -28,6 +30,11 @@ struct TrayHostTraits {
 // the process says nothing.
 TrayHost IdentifyTrayHost(const std::string& processName, const std::string& programName,
                           const std::string& currentDesktop);
+
+// The host behind the watcher that runs as this process (0: unknown), as
+// its /proc entries and the session's desktop tell; a process of another
+// user, or in a sandbox, is known by the desktop alone.
+TrayHost IdentifyTrayHostOf(pid_t watcherPid);
 
 const TrayHostTraits& TraitsOf(TrayHost host);
 

@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -136,31 +134,6 @@ constexpr int REFUSALS_BEFORE_GIVING_UP = 5;
 // must not keep the icon away for sd-bus's default 25 s.
 constexpr std::uint64_t WATCHER_CALL_TIMEOUT_USEC = 5'000'000;
 
-// A line of a /proc file of the process, without its newline; empty when
-// it cannot be read (another user's, or a sandbox).
-std::string ProcessName(pid_t pid) {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
-  std::FILE* file = std::fopen(path, "re");
-  if (file == nullptr) return "";
-  char name[64] = "";
-  if (std::fgets(name, sizeof name, file) == nullptr) name[0] = '\0';
-  std::fclose(file);
-  name[std::strcspn(name, "\n")] = '\0';
-  return name;
-}
-
-std::string ProgramName(pid_t pid) {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-  char target[4096];
-  const ssize_t length = readlink(path, target, sizeof target - 1);
-  if (length <= 0) return "";
-  target[length] = '\0';
-  const char* slash = std::strrchr(target, '/');
-  return slash != nullptr ? slash + 1 : target;
-}
-
 const char* ErrorText(const sd_bus_error* error) {
   return error->message != nullptr ? error->message : error->name;
 }
@@ -239,10 +212,7 @@ int CStatusNotifier::OnWatcherPid(sd_bus_message* reply, void* self, sd_bus_erro
   }
   std::uint32_t pid = 0;
   if (sd_bus_message_read(reply, "u", &pid) < 0) pid = 0;
-  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-  const TrayHost host =
-      IdentifyTrayHost(pid != 0 ? ProcessName(static_cast<pid_t>(pid)) : "",
-                       pid != 0 ? ProgramName(static_cast<pid_t>(pid)) : "", desktop != nullptr ? desktop : "");
+  const TrayHost host = IdentifyTrayHostOf(static_cast<pid_t>(pid));
   std::vector<int> sizes = PixmapSizesFor(host);
   tray.host = host;
   if (sizes != tray.pixmapSizes) {
