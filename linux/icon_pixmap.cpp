@@ -1,5 +1,6 @@
 #include "linux/icon_pixmap.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -23,6 +24,12 @@ IconPlacement PlaceIcon(int canvasSize) {
   // An odd spare pixel goes to the right and the bottom; a canvas smaller
   // than the picture shows its middle.
   return {factor, (canvasSize - ICON_SIZE * factor) / 2};
+}
+
+WindowPlacement PlaceIconInWindow(int width, int height) {
+  const int canvas = std::min(width, height);
+  const IconPlacement placement = PlaceIcon(canvas);
+  return {placement.factor, (width - canvas) / 2 + placement.offset, (height - canvas) / 2 + placement.offset};
 }
 
 bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int& modelY) {

@@ -17,6 +17,15 @@ struct IconPlacement {
 };
 IconPlacement PlaceIcon(int canvasSize);
 
+// Where the picture sits in a window of any shape (the XEmbed icon's): on
+// the largest square canvas, centred (an odd spare pixel to the right and
+// the bottom), by PlaceIcon's rule.
+struct WindowPlacement {
+  int factor;
+  int left, top;  // of the picture's top left corner
+};
+WindowPlacement PlaceIconInWindow(int width, int height);
+
 // The model pixel shown at (x, y) of the canvas; false where the canvas is
 // transparent (outside the picture).
 bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int& modelY);

@@ -212,7 +212,6 @@ void CIndicatorApp::OnPollTimer() {
     trays->ShowIcon(tick.iconCode, TRAY_TOOLTIP);
     tick.shownIconCode = tick.iconCode;
   }
-  trays->FollowXTray();
 }
 
 void CIndicatorApp::TellNoTray() {

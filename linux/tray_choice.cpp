@@ -18,26 +18,31 @@ constexpr std::uint64_t NO_TRAY_USEC = 5'000'000;
 }  // namespace
 
 CTrayChoice::CTrayChoice(sd_event* event, Handlers handlers) : event(event), handlers(std::move(handlers)) {
-  xembed = CXEmbedTray::Connect(
-      event, [this](int commandId) { this->handlers.command(commandId); }, [this] { OnDisplayLost(); });
+  display = CXDisplay::Connect(
+      event, [this](int commandId) { this->handlers.command(commandId); }, [this] { Apply(state.XDisplayLost()); });
+  if (display) {
+    xembed = std::make_unique<CXEmbedIcon>(*display, [this](bool docked) { Apply(state.XIconDocked(docked)); });
+  }
+  state = TrayChoiceState(false, static_cast<bool>(display));
 }
 
 CTrayChoice::~CTrayChoice() {
   statusNotifier.reset();
-  xembed.reset();  // closes the X connection: the X tray drops the window
+  xembed.reset();   // the X tray drops the window
+  display.reset();  // and with the connection goes every window of ours
 }
 
 void CTrayChoice::AttachBus(sd_bus* bus) {
   statusNotifier = std::make_unique<CStatusNotifier>(
       bus, event, [this](int commandId) { handlers.command(commandId); },
-      [this](int x, int y) { return OpenMenuAt(x, y); }, [this](bool itemShown) { OnItemShown(itemShown); });
+      [this](int x, int y) { return OpenMenuAt(x, y); }, [this](bool itemShown) { Apply(state.ItemShown(itemShown)); });
+  state = TrayChoiceState(true, static_cast<bool>(display));
 }
 
 void CTrayChoice::DropItem() {
   if (!statusNotifier) return;
   statusNotifier.reset();  // gives up the name: the watcher drops the item
-  if (shown == Shown::Item) shown = Shown::Nowhere;
-  if (started) WaitForXTray();
+  Apply(state.ItemDropped());
 }
 
 void CTrayChoice::ShowIcon(IconCode code, const char* tooltip) {
@@ -58,103 +63,53 @@ void CTrayChoice::StartTrays(IconCode code, const char* tooltip) {
     tray->ReplaceIcon(code, tooltip);  // the first picture is there before any host asks
   }
   sd_event_add_time_relative(event, noTrayDeadline.put(), CLOCK_MONOTONIC, NO_TRAY_USEC, 0, &OnNoTrayDeadline, this);
-  if (statusNotifier && statusNotifier->Add()) {
-    // A watcher, where one runs, is preferred to an X tray on the same
-    // desktop (Plasma's X trays are a proxy for items): X waits for the
-    // bus's answer, or for a bus that does not give one.
-    if (xembed) {
-      sd_event_add_time_relative(event, choiceDeadline.put(), CLOCK_MONOTONIC, CHOICE_WAIT_USEC, 0, &OnChoiceDeadline,
-                                 this);
-    }
-    return;
+  const bool itemOffered = statusNotifier && statusNotifier->Add();
+  // X waits for the bus's answer, or for a bus that does not give one.
+  if (itemOffered && xembed) {
+    sd_event_add_time_relative(event, choiceDeadline.put(), CLOCK_MONOTONIC, CHOICE_WAIT_USEC, 0, &OnChoiceDeadline,
+                               this);
   }
-  WaitForXTray();
+  Apply(state.Start(itemOffered));
+}
+
+void CTrayChoice::Apply(TrayChoiceState::Effects effects) {
+  using State = TrayChoiceState;
+  if ((effects & State::REMOVE_ITEM) && statusNotifier) statusNotifier->Remove();
+  if ((effects & State::UNDOCK_X_ICON) && xembed) xembed->Remove();
+  if ((effects & State::ADD_ITEM) && statusNotifier) statusNotifier->Add();
+  if ((effects & State::DOCK_X_ICON) && xembed) {
+    choiceDeadline.reset();
+    xembed->Add();
+    Apply(state.XIconAsked(xembed->Docked()));
+  }
+  if (effects & State::SAY_NO_HOST) SayNoHost();
+  if (effects & State::DROP_X_DISPLAY) {
+    // Called from the display's own report of the loss, as its last act.
+    xembed.reset();
+    display.reset();
+  }
+  if (effects & State::ICON_LOST) handlers.iconLost();
 }
 
 int CTrayChoice::OnChoiceDeadline(sd_event_source*, std::uint64_t, void* self) {
   auto* choice = static_cast<CTrayChoice*>(self);
-  if (choice->shown == Shown::Nowhere) choice->WaitForXTray();
+  choice->Apply(choice->state.ChoiceTimeUp());
   return 0;
 }
 
 int CTrayChoice::OnNoTrayDeadline(sd_event_source*, std::uint64_t, void* self) {
   auto* choice = static_cast<CTrayChoice*>(self);
   choice->noTrayDeadline.reset();
-  if (choice->shown == Shown::Nowhere && !choice->everShown) choice->handlers.noTray();
+  if (choice->state.NeverShown()) choice->handlers.noTray();
   return 0;
 }
 
-void CTrayChoice::OnItemShown(bool itemShown) {
-  if (itemShown) {
-    if (shown == Shown::XTray) {
-      statusNotifier->Remove();  // the X tray was first: one icon is enough
-      return;
-    }
-    shown = Shown::Item;
-    everShown = true;
-    waitingForXTray = false;
-    if (xembed) xembed->Remove();
-    return;
-  }
-  if (shown == Shown::Item) shown = Shown::Nowhere;
-  // No watcher, or it went away: an X tray may show the icon meanwhile,
-  // while the item waits for the next watcher.
-  if (xembed) {
-    WaitForXTray();
-  } else {
-    SayNoHostOnce();
-  }
-}
-
-void CTrayChoice::WaitForXTray() {
-  choiceDeadline.reset();
-  if (!xembed || displayLost || waitingForXTray || shown == Shown::XTray) return;
-  waitingForXTray = true;
-  xembed->Add();
-  FollowXTray();
-  if (shown == Shown::Nowhere) SayNoHostOnce();
-}
-
-void CTrayChoice::FollowXTray() {
-  if (displayLost) {
-    // Let go outside the XEmbed icon's own call that told of the loss.
-    xembed.reset();
-    displayLost = false;
-    waitingForXTray = false;
-    if (shown == Shown::XTray) shown = Shown::Nowhere;
-  }
-  if (!xembed || !waitingForXTray) return;
-  const bool docked = xembed->Docked();
-  if (docked && shown != Shown::XTray) {
-    shown = Shown::XTray;
-    everShown = true;
-    if (statusNotifier) statusNotifier->Remove();
-  } else if (!docked && shown == Shown::XTray) {
-    // The X tray went away: a watcher may take the icon, or the next tray.
-    shown = Shown::Nowhere;
-    if (statusNotifier) statusNotifier->Add();
-  }
-}
-
-void CTrayChoice::OnDisplayLost() {
-  // The XEmbed icon has said it; an icon shown there is gone.
-  if (shown == Shown::XTray || !statusNotifier) {
-    handlers.iconLost();
-    return;
-  }
-  displayLost = true;  // only gleamo's own menu and texts go with it
-}
-
-void CTrayChoice::SayNoHostOnce() {
-  // Said when the icon has found no host yet; a host that restarts is not
-  // worth a word.
-  if (noHostSaid || everShown) return;
-  noHostSaid = true;
-  if (statusNotifier && xembed) {
+void CTrayChoice::SayNoHost() {
+  if (state.HasItem() && state.HasXDisplay()) {
     std::fprintf(stderr,
                  "gleamo: no StatusNotifierWatcher on the session bus and no system tray on the X display; the "
                  "icon appears in whichever starts first\n");
-  } else if (xembed) {
+  } else if (state.HasXDisplay()) {
     std::fprintf(stderr, "gleamo: no system tray on the X display; the icon appears when one starts\n");
   } else {
     std::fprintf(stderr,
@@ -163,11 +118,11 @@ void CTrayChoice::SayNoHostOnce() {
 }
 
 bool CTrayChoice::OpenMenuAt(int x, int y) {
-  if (!xembed) return false;
-  xembed->OpenMenu(x, y);
+  if (!display) return false;
+  display->OpenMenu(x, y);
   return true;
 }
 
 void CTrayChoice::ShowText(const char* title, const std::string& text) {
-  if (xembed) xembed->ShowText(title, text.c_str());
+  if (display) display->ShowText(title, text.c_str());
 }

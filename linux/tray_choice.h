@@ -1,8 +1,8 @@
 // Where the Linux icon is shown: as a StatusNotifierItem wherever a watcher
 // runs on the session bus, else docked in an X tray over XEmbed. Both wait
-// for their host; the first host found takes the icon and the other tray
-// stands down until that host goes away. The X display, where there is one,
-// also carries gleamo's own menu and text windows.
+// for their host and report it by callback; TrayChoiceState decides, and
+// this carries it out. The X display, where there is one, also carries
+// gleamo's own menu and text windows.
 #pragma once
 
 #include <systemd/sd-bus.h>
@@ -15,7 +15,9 @@
 #include "common/gleamo_types.h"
 #include "linux/sni/item.h"
 #include "linux/systemd_handles.h"
+#include "linux/tray_choice_state.h"
 #include "linux/tray_icon.h"
+#include "linux/x11/display.h"
 #include "linux/x11/xembed_icon.h"
 
 class CTrayChoice {
@@ -43,39 +45,30 @@ class CTrayChoice {
   // take the icon.
   void DropItem();
 
-  bool HasXDisplay() const { return static_cast<bool>(xembed); }
-  bool ShownAsItem() const { return shown == Shown::Item; }
+  bool HasXDisplay() const { return static_cast<bool>(display); }
+  bool ShownAsItem() const { return state.ShownIn() == TrayChoiceState::Shown::Item; }
 
   // Shows this icon code wherever the icon is, or will be. The first call
   // puts both trays up.
   void ShowIcon(IconCode code, const char* tooltip);
-  // Looks whether the X tray still holds the icon; called every tick.
-  void FollowXTray();
   // A text window on the X display; nothing without one.
   void ShowText(const char* title, const std::string& text);
 
  private:
-  enum class Shown { Nowhere, Item, XTray };
-
   void StartTrays(IconCode code, const char* tooltip);
-  void OnItemShown(bool shown);
-  void OnDisplayLost();
-  void WaitForXTray();
-  void SayNoHostOnce();
+  void Apply(TrayChoiceState::Effects effects);
+  void SayNoHost();
   bool OpenMenuAt(int x, int y);
   static int OnChoiceDeadline(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnNoTrayDeadline(sd_event_source* source, std::uint64_t usec, void* self);
 
   sd_event* event;
   Handlers handlers;
+  TrayChoiceState state{false, false};
   std::unique_ptr<CStatusNotifier> statusNotifier;
-  std::unique_ptr<CXEmbedTray> xembed;
+  std::unique_ptr<CXDisplay> display;
+  std::unique_ptr<CXEmbedIcon> xembed;  // on the display: destroyed before it
   unique_sd_event_source choiceDeadline;
   unique_sd_event_source noTrayDeadline;
   bool started = false;
-  Shown shown = Shown::Nowhere;
-  bool waitingForXTray = false;
-  bool displayLost = false;
-  bool everShown = false;
-  bool noHostSaid = false;
 };

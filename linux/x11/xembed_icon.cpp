@@ -1,7 +1,5 @@
 #include "linux/x11/xembed_icon.h"
 
-#include <sys/epoll.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -22,102 +20,44 @@ constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5'000'000;
 constexpr std::uint64_t SETTLED_DOCK_USEC = 5'000'000;  // docked this long: not dropped "soon"
 constexpr int DROPS_BEFORE_SLOWING = 3;
 
-const xcb_screen_t* ScreenAt(xcb_connection_t* connection, int screenNumber) {
-  auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
-  for (int i = 0; i < screenNumber && roots.rem; ++i) xcb_screen_next(&roots);
-  return roots.rem != 0 ? roots.data : nullptr;
-}
-
 }  // namespace
 
-WindowPlacement PlaceIconInWindow(int width, int height) {
-  const int canvas = std::min(width, height);
-  const IconPlacement placement = PlaceIcon(canvas);
-  return {placement.factor, (width - canvas) / 2 + placement.offset, (height - canvas) / 2 + placement.offset};
-}
-
-std::unique_ptr<CXEmbedTray> CXEmbedTray::Connect(sd_event* event, CommandHandler onCommand,
-                                                  DisplayLostHandler onDisplayLost) {
-  int screenNumber = 0;
-  unique_xcb_connection connection(xcb_connect(nullptr, &screenNumber));
-  // XCB hands back an object in an error state rather than null.
-  if (xcb_connection_has_error(connection.get())) return nullptr;
-  const xcb_screen_t* screen = ScreenAt(connection.get(), screenNumber);
-  if (screen == nullptr) return nullptr;
-  std::unique_ptr<CXEmbedTray> tray(
-      new CXEmbedTray(std::move(connection), screen, screenNumber, std::move(onCommand), std::move(onDisplayLost)));
-  if (!tray->Listen(event)) return nullptr;
-  return tray;
-}
-
-CXEmbedTray::CXEmbedTray(unique_xcb_connection connection, const xcb_screen_t* screen, int screenNumber,
-                         CommandHandler onCommand, DisplayLostHandler onDisplayLost)
-    : connection(std::move(connection)),
-      screen(screen),
-      onDisplayLost(std::move(onDisplayLost)),
-      menu(this->connection.get(), screen, std::move(onCommand)),
-      text(this->connection.get(), screen) {
+CXEmbedIcon::CXEmbedIcon(CXDisplay& display, DockedHandler onDocked)
+    : display(display), connection(display.Connection()), screen(display.Screen()), onDocked(std::move(onDocked)) {
   char selection[32];
-  std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", screenNumber);
+  std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", display.ScreenNumber());
   const char* names[ATOM_COUNT] = {
       selection,    "_NET_SYSTEM_TRAY_OPCODE", "_NET_SYSTEM_TRAY_VISUAL", "MANAGER", "_XEMBED_INFO", "_NET_WM_NAME",
       "UTF8_STRING"};
-  InternAtoms(this->connection.get(), names, ATOM_COUNT, atoms.data());
+  InternAtoms(connection, names, ATOM_COUNT, atoms.data());
+  display.Listen([this](const xcb_generic_event_t* event) { Dispatch(event); }, [this] { ReportIfChanged(); });
 }
 
-CXEmbedTray::~CXEmbedTray() {
-  // Closing the connection destroys every window of ours: the tray drops
-  // the icon, and a menu still open goes with its grabs.
-  readable.reset();
+CXEmbedIcon::~CXEmbedIcon() {
+  display.Listen(nullptr, nullptr);
+  // Destroying the window takes the icon out of the tray.
   redockTimer.reset();
+  Undock();
+  xcb_flush(connection);
 }
 
-bool CXEmbedTray::Listen(sd_event* event) {
-  loop = event;
-  const int fd = xcb_get_file_descriptor(connection.get());
-  if (sd_event_add_io(event, readable.put(), fd, EPOLLIN, &OnReadable, this) < 0) return false;
-  // Replies read while waiting for another can bring events along, which
-  // then wait in XCB's queue, not on the socket: look there before every
-  // sleep, and send what the handlers asked for.
-  sd_event_source_set_prepare(readable.get(), &OnPrepare);
-  return true;
+void CXEmbedIcon::ReportIfChanged() {
+  // Once for all the events of a moment: a tray that hands over to a new
+  // one undocks and docks again within them, and an X server that shuts
+  // down takes the tray away just before the connection.
+  if (Docked() == reportedDocked) return;
+  reportedDocked = Docked();
+  if (onDocked) onDocked(reportedDocked);
 }
 
-int CXEmbedTray::OnPrepare(sd_event_source* /*source*/, void* self) {
-  auto* tray = static_cast<CXEmbedTray*>(self);
-  while (auto event = Reply(xcb_poll_for_queued_event(tray->connection.get()))) tray->Dispatch(event.get());
-  xcb_flush(tray->connection.get());
-  return 0;
-}
-
-int CXEmbedTray::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32_t /*events*/, void* self) {
-  auto* tray = static_cast<CXEmbedTray*>(self);
-  while (auto event = Reply(xcb_poll_for_event(tray->connection.get()))) tray->Dispatch(event.get());
-  if (xcb_connection_has_error(tray->connection.get())) {
-    // The X server went away, and the icon and any window of ours with it;
-    // whether the program can go on is the owner's to say.
-    std::fprintf(stderr, "gleamo: lost the connection to the X display\n");
-    tray->readable.reset();
-    tray->redockTimer.reset();
-    if (tray->onDisplayLost) tray->onDisplayLost();
-    return 0;
-  }
-  xcb_flush(tray->connection.get());
-  return 0;
-}
-
-xcb_window_t CXEmbedTray::SelectionOwner() {
-  xcb_connection_t* c = connection.get();
+xcb_window_t CXEmbedIcon::SelectionOwner() {
+  xcb_connection_t* c = connection;
   auto reply = Reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]), nullptr));
   return reply ? reply->owner : XCB_NONE;
 }
 
-bool CXEmbedTray::TrayPresent() {
-  return SelectionOwner() != XCB_NONE;
-}
-
-bool CXEmbedTray::Add() {
-  xcb_connection_t* c = connection.get();
+bool CXEmbedIcon::Add() {
+  xcb_connection_t* c = connection;
   wanted = true;
   // A tray that starts later announces itself with a MANAGER message to
   // the root window's StructureNotify listeners.
@@ -126,12 +66,13 @@ bool CXEmbedTray::Add() {
   auto reply = Reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]), nullptr));
   if (!reply) return false;
   if (reply->owner != XCB_NONE) Dock(reply->owner);
+  reportedDocked = Docked();
   xcb_flush(c);
   return true;
 }
 
-void CXEmbedTray::Dock(xcb_window_t owner) {
-  xcb_connection_t* c = connection.get();
+void CXEmbedIcon::Dock(xcb_window_t owner) {
+  xcb_connection_t* c = connection;
   // Told when this tray goes away; a tray already gone refuses the request.
   const std::uint32_t ownerEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   if (auto error = Reply(
@@ -139,7 +80,7 @@ void CXEmbedTray::Dock(xcb_window_t owner) {
     return;
   }
   manager = owner;
-  sd_event_now(loop, CLOCK_MONOTONIC, &dockedAt);
+  sd_event_now(display.Loop(), CLOCK_MONOTONIC, &dockedAt);
 
   xcb_visualid_t visual = screen->root_visual;
   auto property = Reply(
@@ -161,8 +102,8 @@ void CXEmbedTray::Dock(xcb_window_t owner) {
   xcb_flush(c);
 }
 
-void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
-  xcb_connection_t* c = connection.get();
+void CXEmbedIcon::CreateIconWindow(xcb_visualid_t visual) {
+  xcb_connection_t* c = connection;
   std::uint8_t depth = screen->root_depth;
   const xcb_visualtype_t* type = FindVisual(screen, visual, depth);
   if (type == nullptr || type->_class != XCB_VISUAL_CLASS_TRUE_COLOR) {
@@ -213,19 +154,19 @@ void CXEmbedTray::CreateIconWindow(xcb_visualid_t visual) {
   SetGleamoClass(c, icon.get());
 }
 
-void CXEmbedTray::SetSizeHints(int side) {
+void CXEmbedIcon::SetSizeHints(int side) {
   // WM_SIZE_HINTS: flags, four unused, minimum size, ..., base size, gravity.
   constexpr std::uint32_t MIN_SIZE = 1u << 4;
   constexpr std::uint32_t BASE_SIZE = 1u << 8;
   std::uint32_t hints[18] = {MIN_SIZE | BASE_SIZE};
   hints[5] = hints[6] = static_cast<std::uint32_t>(side);
   hints[15] = hints[16] = static_cast<std::uint32_t>(side);
-  xcb_change_property(connection.get(), XCB_PROP_MODE_REPLACE, icon.get(), XCB_ATOM_WM_NORMAL_HINTS,
-                      XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, icon.get(), XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
+                      32, 18, hints);
   hintedSide = side;
 }
 
-void CXEmbedTray::FollowTraySize() {
+void CXEmbedIcon::FollowTraySize() {
   // A tray that answers our square with yet another shape (N by N+1 for
   // every N) would walk the hints along for ever: its answer stands.
   const bool answersAsk = askedSide != 0 && (iconWidth == askedSide || iconHeight == askedSide);
@@ -250,14 +191,15 @@ void CXEmbedTray::FollowTraySize() {
   if (iconWidth != iconHeight) askedSide = side;
 }
 
-void CXEmbedTray::Remove() {
+void CXEmbedIcon::Remove() {
   wanted = false;
   redockTimer.reset();
   Undock();
-  xcb_flush(connection.get());
+  reportedDocked = false;
+  xcb_flush(connection);
 }
 
-void CXEmbedTray::Undock() {
+void CXEmbedIcon::Undock() {
   // Destroyed rather than left on the root window, where a vanished tray's
   // save-set would put it; the next tray gets a fresh one in its visual.
   iconGc.reset();
@@ -266,9 +208,9 @@ void CXEmbedTray::Undock() {
   manager = XCB_NONE;
 }
 
-void CXEmbedTray::OnIconLost() {
+void CXEmbedIcon::OnIconLost() {
   std::uint64_t now = 0;
-  sd_event_now(loop, CLOCK_MONOTONIC, &now);
+  sd_event_now(display.Loop(), CLOCK_MONOTONIC, &now);
   droppedSoon = now - dockedAt < SETTLED_DOCK_USEC ? droppedSoon + 1 : 0;
   Undock();
   const bool slow = droppedSoon >= DROPS_BEFORE_SLOWING;
@@ -277,32 +219,33 @@ void CXEmbedTray::OnIconLost() {
                  static_cast<int>(SLOW_REDOCK_DELAY_USEC / 1000000));
     dropsReported = true;
   }
-  sd_event_add_time_relative(loop, redockTimer.put(), CLOCK_MONOTONIC,
+  sd_event_add_time_relative(display.Loop(), redockTimer.put(), CLOCK_MONOTONIC,
                              slow ? SLOW_REDOCK_DELAY_USEC : REDOCK_DELAY_USEC, 0, &OnRedockTimer, this);
 }
 
-int CXEmbedTray::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
-  auto* tray = static_cast<CXEmbedTray*>(self);
+int CXEmbedIcon::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
+  auto* icon = static_cast<CXEmbedIcon*>(self);
   // A tray that announced itself meanwhile has the icon already.
-  if (tray->Docked() || !tray->wanted) return 0;
-  const xcb_window_t owner = tray->SelectionOwner();
-  if (owner != XCB_NONE) tray->Dock(owner);
+  if (icon->Docked() || !icon->wanted) return 0;
+  const xcb_window_t owner = icon->SelectionOwner();
+  if (owner != XCB_NONE) icon->Dock(owner);
+  icon->ReportIfChanged();
   return 0;
 }
 
-void CXEmbedTray::SetLabels(const char* top, const char* bottom) {
+void CXEmbedIcon::SetLabels(const char* top, const char* bottom) {
   std::snprintf(topLabel, sizeof topLabel, "%s", top != nullptr ? top : "");
   std::snprintf(bottomLabel, sizeof bottomLabel, "%s", bottom != nullptr ? bottom : "");
 }
 
-void CXEmbedTray::ReplaceIcon(IconCode code, const char* /*tooltip*/) {
+void CXEmbedIcon::ReplaceIcon(IconCode code, const char* /*tooltip*/) {
   raster = PaintIconRaster(topLabel, bottomLabel, code);
   PaintIcon();
 }
 
-void CXEmbedTray::PaintIcon() {
+void CXEmbedIcon::PaintIcon() {
   if (!icon) return;
-  xcb_connection_t* c = connection.get();
+  xcb_connection_t* c = connection;
   xcb_clear_area(c, 0, icon.get(), 0, 0, 0, 0);
 
   const WindowPlacement placement = PlaceIconInWindow(iconWidth, iconHeight);
@@ -338,16 +281,7 @@ void CXEmbedTray::PaintIcon() {
   xcb_flush(c);
 }
 
-void CXEmbedTray::OpenMenu(int rootX, int rootY) {
-  menu.Open(rootX, rootY);
-}
-
-void CXEmbedTray::ShowText(const char* title, const char* text) {
-  this->text.Show(title, text);
-}
-
-void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
-  if (menu.Dispatch(event) || text.Dispatch(event)) return;
+void CXEmbedIcon::Dispatch(const xcb_generic_event_t* event) {
   switch (event->response_type & 0x7F) {
     case XCB_EXPOSE: {
       const auto* expose = reinterpret_cast<const xcb_expose_event_t*>(event);
@@ -402,8 +336,8 @@ void CXEmbedTray::Dispatch(const xcb_generic_event_t* event) {
     }
     case XCB_BUTTON_RELEASE: {
       const auto* release = reinterpret_cast<const xcb_button_release_event_t*>(event);
-      if (release->event == icon.get() && !menu.IsOpen() && (release->detail == 1 || release->detail == 3)) {
-        menu.Open(release->root_x, release->root_y);
+      if (release->event == icon.get() && !display.MenuIsOpen() && (release->detail == 1 || release->detail == 3)) {
+        display.OpenMenu(release->root_x, release->root_y);
       }
       break;
     }

@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "linux/icon_pixmap.h"
-#include "linux/x11/xembed_icon.h"
 #include "tray/icon_raster.h"
 
 int main(int argc, char** argv) {

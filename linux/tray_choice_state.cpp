@@ -1,0 +1,76 @@
+#include "linux/tray_choice_state.h"
+
+TrayChoiceState::Effects TrayChoiceState::Start(bool itemOffered) {
+  started = true;
+  // A watcher, where one runs, is preferred to an X tray on the same
+  // desktop (Plasma's X trays are a proxy for items).
+  if (hasItem && itemOffered) return 0;
+  return WaitForXTray();
+}
+
+TrayChoiceState::Effects TrayChoiceState::ChoiceTimeUp() {
+  return shown == Shown::Nowhere ? WaitForXTray() : 0;
+}
+
+TrayChoiceState::Effects TrayChoiceState::ItemShown(bool itemShown) {
+  if (itemShown) {
+    if (shown == Shown::XTray) return REMOVE_ITEM;  // the X tray was first: one icon is enough
+    shown = Shown::Item;
+    everShown = true;
+    waitingForXTray = false;
+    return hasXDisplay ? UNDOCK_X_ICON : 0;
+  }
+  if (shown == Shown::Item) shown = Shown::Nowhere;
+  // No watcher, or it went away: an X tray may show the icon meanwhile,
+  // while the item waits for the next watcher.
+  return hasXDisplay ? WaitForXTray() : SayNoHostOnce();
+}
+
+TrayChoiceState::Effects TrayChoiceState::ItemDropped() {
+  hasItem = false;
+  if (shown == Shown::Item) shown = Shown::Nowhere;
+  return started ? WaitForXTray() : 0;
+}
+
+TrayChoiceState::Effects TrayChoiceState::WaitForXTray() {
+  if (!hasXDisplay || waitingForXTray || shown == Shown::XTray) return 0;
+  waitingForXTray = true;
+  return DOCK_X_ICON;
+}
+
+TrayChoiceState::Effects TrayChoiceState::XIconAsked(bool docked) {
+  const Effects effects = XIconDocked(docked);
+  return shown == Shown::Nowhere ? effects | SayNoHostOnce() : effects;
+}
+
+TrayChoiceState::Effects TrayChoiceState::XIconDocked(bool docked) {
+  if (!hasXDisplay || !waitingForXTray) return 0;
+  if (docked && shown != Shown::XTray) {
+    shown = Shown::XTray;
+    everShown = true;
+    return hasItem ? REMOVE_ITEM : 0;
+  }
+  if (!docked && shown == Shown::XTray) {
+    // The X tray went away: a watcher may take the icon, or the next tray.
+    shown = Shown::Nowhere;
+    return hasItem ? ADD_ITEM : 0;
+  }
+  return 0;
+}
+
+TrayChoiceState::Effects TrayChoiceState::XDisplayLost() {
+  // An icon shown there is gone, and so is one that had no other way.
+  if (shown == Shown::XTray || !hasItem) return ICON_LOST;
+  // Only gleamo's own menu and texts go with it.
+  hasXDisplay = false;
+  waitingForXTray = false;
+  return DROP_X_DISPLAY;
+}
+
+TrayChoiceState::Effects TrayChoiceState::SayNoHostOnce() {
+  // Said when the icon has found no host yet; a host that restarts is not
+  // worth a word.
+  if (noHostSaid || everShown) return 0;
+  noHostSaid = true;
+  return SAY_NO_HOST;
+}
