@@ -45,23 +45,22 @@ void CTrayChoice::DropItem() {
   Apply(state.ItemDropped());
 }
 
-void CTrayChoice::ShowIcon(IconCode code, const char* tooltip) {
+void CTrayChoice::ShowIcon(IconCode code, const char* text) {
+  picture = PaintIconRaster(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL, code);
+  tooltip = text;
+  // The tray that shows the icon gets it; while none does, both keep it, so
+  // that whichever host comes first shows it at once. A tray that takes
+  // over later is handed the picture of the moment first.
+  const Shown shown = state.ShownIn();
+  if (statusNotifier && shown != Shown::XTray) statusNotifier->ReplaceIcon(picture, tooltip.c_str());
+  if (xembed && shown != Shown::Item) xembed->ReplaceIcon(picture, tooltip.c_str());
   if (!started) {
     started = true;
-    StartTrays(code, tooltip);
-    return;
+    StartTrays();
   }
-  // Both keep the picture, so whichever host comes first shows it at once.
-  if (statusNotifier) statusNotifier->ReplaceIcon(code, tooltip);
-  if (xembed) xembed->ReplaceIcon(code, tooltip);
 }
 
-void CTrayChoice::StartTrays(IconCode code, const char* tooltip) {
-  for (CTrayIcon* tray : {static_cast<CTrayIcon*>(statusNotifier.get()), static_cast<CTrayIcon*>(xembed.get())}) {
-    if (tray == nullptr) continue;
-    tray->SetLabels(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL);
-    tray->ReplaceIcon(code, tooltip);  // the first picture is there before any host asks
-  }
+void CTrayChoice::StartTrays() {
   sd_event_add_time_relative(event, noTrayDeadline.put(), CLOCK_MONOTONIC, NO_TRAY_USEC, 0, &OnNoTrayDeadline, this);
   const bool itemOffered = statusNotifier && statusNotifier->Add();
   // X waits for the bus's answer, or for a bus that does not give one.
@@ -76,9 +75,13 @@ void CTrayChoice::Apply(TrayChoiceState::Effects effects) {
   using State = TrayChoiceState;
   if ((effects & State::REMOVE_ITEM) && statusNotifier) statusNotifier->Remove();
   if ((effects & State::UNDOCK_X_ICON) && xembed) xembed->Remove();
-  if ((effects & State::ADD_ITEM) && statusNotifier) statusNotifier->Add();
+  if ((effects & State::ADD_ITEM) && statusNotifier) {
+    statusNotifier->ReplaceIcon(picture, tooltip.c_str());
+    statusNotifier->Add();
+  }
   if ((effects & State::DOCK_X_ICON) && xembed) {
     choiceDeadline.reset();
+    xembed->ReplaceIcon(picture, tooltip.c_str());
     xembed->Add();
     Apply(state.XIconAsked(xembed->Docked()));
   }

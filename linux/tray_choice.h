@@ -55,7 +55,9 @@ class CTrayChoice {
   void ShowText(const char* title, const std::string& text);
 
  private:
-  void StartTrays(IconCode code, const char* tooltip);
+  using Shown = TrayChoiceState::Shown;
+
+  void StartTrays();
   void Apply(TrayChoiceState::Effects effects);
   void SayNoHost();
   bool OpenMenuAt(int x, int y);
@@ -71,4 +73,6 @@ class CTrayChoice {
   unique_sd_event_source choiceDeadline;
   unique_sd_event_source noTrayDeadline;
   bool started = false;
+  IconRaster picture;  // the one picture of the last change
+  std::string tooltip;
 };

@@ -9,6 +9,7 @@
 #include "common/gleamo_types.h"
 #include "res/program_texts.h"
 #include "res/resource.h"
+#include "tray/icon_raster.h"
 
 struct TrayMenuItem {
   int id;  // the command the item sends, as on Windows
@@ -33,11 +34,7 @@ class CTrayIcon {
   // when that can never work (the bus or the display refused us).
   virtual bool Add() = 0;
 
-  // The labels of the char and bar styles, at most 4 and 3 characters; they
-  // take effect with the next ReplaceIcon.
-  virtual void SetLabels(const char* top, const char* bottom) = 0;
-
-  // Paints the icon code and takes the tooltip. Called only when the code
+  // Shows the picture and takes the tooltip. Called only when the picture
   // changes, so an unchanged icon costs nothing.
-  virtual void ReplaceIcon(IconCode code, const char* tooltip) = 0;
+  virtual void ReplaceIcon(const IconRaster& picture, const char* tooltip) = 0;
 };

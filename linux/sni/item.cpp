@@ -320,12 +320,7 @@ void CStatusNotifier::SetShown(bool shown) {
   if (onShown) onShown(shown);
 }
 
-void CStatusNotifier::SetLabels(const char* top, const char* bottom) {
-  std::snprintf(topLabel, sizeof topLabel, "%s", top != nullptr ? top : "");
-  std::snprintf(bottomLabel, sizeof bottomLabel, "%s", bottom != nullptr ? bottom : "");
-}
-
-void CStatusNotifier::ReplaceIcon(IconCode code, const char* newTooltip) {
+void CStatusNotifier::ReplaceIcon(const IconRaster& picture, const char* newTooltip) {
   char text[sizeof tooltip];
   std::snprintf(text, sizeof text, "%s", newTooltip != nullptr ? newTooltip : "");
   // Every signal makes each host fetch the property again: the tooltip,
@@ -333,13 +328,13 @@ void CStatusNotifier::ReplaceIcon(IconCode code, const char* newTooltip) {
   // when its text is new.
   const bool tooltipChanged = std::strcmp(text, tooltip) != 0;
   std::memcpy(tooltip, text, sizeof text);
-  iconCode = code;
+  raster = picture;
   Repaint();
   if (tooltipChanged && itemObject) Emit("NewToolTip");
 }
 
 void CStatusNotifier::Repaint() {
-  MakeIconPixmaps(PaintIconRaster(topLabel, bottomLabel, iconCode), pixmapSizes, pixmaps);
+  MakeIconPixmaps(raster, pixmapSizes, pixmaps);
   if (itemObject) Emit("NewIcon");
 }
 

@@ -49,11 +49,9 @@ class CStatusNotifier : public CTrayIcon {
   // published.
   bool Add() override;
 
-  void SetLabels(const char* top, const char* bottom) override;
-
   // Hosts are told with NewIcon, and with NewToolTip when the tooltip's text
   // is new.
-  void ReplaceIcon(IconCode code, const char* tooltip) override;
+  void ReplaceIcon(const IconRaster& picture, const char* tooltip) override;
 
   // Takes the objects off the bus and gives up the name: the watcher drops
   // the item.
@@ -103,9 +101,7 @@ class CStatusNotifier : public CTrayIcon {
   unique_bus_slot unregisteredMatch;
   unique_bus_slot pendingCall;  // the watcher's owner, or the registration
   unique_sd_event_source retryTimer;
-  char topLabel[5] = "";
-  char bottomLabel[4] = "";
   char tooltip[128] = "";
-  IconCode iconCode = 0;
+  IconRaster raster;  // the picture, for other sizes
   IconPixmaps pixmaps;
 };

@@ -233,13 +233,8 @@ int CXEmbedIcon::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec
   return 0;
 }
 
-void CXEmbedIcon::SetLabels(const char* top, const char* bottom) {
-  std::snprintf(topLabel, sizeof topLabel, "%s", top != nullptr ? top : "");
-  std::snprintf(bottomLabel, sizeof bottomLabel, "%s", bottom != nullptr ? bottom : "");
-}
-
-void CXEmbedIcon::ReplaceIcon(IconCode code, const char* /*tooltip*/) {
-  raster = PaintIconRaster(topLabel, bottomLabel, code);
+void CXEmbedIcon::ReplaceIcon(const IconRaster& picture, const char* /*tooltip*/) {
+  raster = picture;
   PaintIcon();
 }
 

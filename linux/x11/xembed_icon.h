@@ -41,8 +41,7 @@ class CXEmbedIcon final : public CTrayIcon {
   // Takes the icon out of the tray and docks no more until the next Add:
   // the icon is shown elsewhere.
   void Remove();
-  void SetLabels(const char* top, const char* bottom) override;
-  void ReplaceIcon(IconCode code, const char* tooltip) override;
+  void ReplaceIcon(const IconRaster& picture, const char* tooltip) override;
 
  private:
   enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
@@ -82,7 +81,5 @@ class CXEmbedIcon final : public CTrayIcon {
   int hintedSide = ICON_SIZE;
   int askedSide = 0;  // the square asked for in answer to the tray's last size, until it answers
 
-  char topLabel[5] = "";
-  char bottomLabel[4] = "";
   IconRaster raster;
 };
