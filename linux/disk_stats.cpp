@@ -111,13 +111,6 @@ bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t name
 CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot, std::FILE* warnings)
     : diskStatsPath(std::move(diskStatsPath)), sysBlockRoot(std::move(sysBlockRoot)), warnings(warnings) {}
 
-bool CDiskStatsSource::FirstTime(Trouble trouble) {
-  // The same trouble on every tick would fill a session's log.
-  if ((troublesSaid & trouble) != 0) return false;
-  troublesSaid |= trouble;
-  return warnings != nullptr;
-}
-
 bool CDiskStatsSource::Open() {
   if (fd) return true;
   struct stat opened {};
@@ -137,18 +130,16 @@ void CDiskStatsSource::CheckSysBlock() {
   const unique_dir directory(opendir(sysBlockRoot.c_str()));
   if (!directory) {
     const int error = errno;
-    if (FirstTime(NO_BLOCK_DEVICES)) {
-      std::fprintf(warnings, "gleamo: cannot list the block devices in %s (%s); no disk is counted\n",
-                   sysBlockRoot.c_str(), std::strerror(error));
-    }
+    said.Say(Trouble::NO_BLOCK_DEVICES, warnings,
+             "gleamo: cannot list the block devices in %s (%s); no disk is counted\n", sysBlockRoot.c_str(),
+             std::strerror(error));
     return;
   }
   while (const dirent* entry = readdir(directory.get())) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) return;
   }
-  if (FirstTime(NO_BLOCK_DEVICES)) {
-    std::fprintf(warnings, "gleamo: %s lists no block devices; no disk is counted\n", sysBlockRoot.c_str());
-  }
+  said.Say(Trouble::NO_BLOCK_DEVICES, warnings, "gleamo: %s lists no block devices; no disk is counted\n",
+           sysBlockRoot.c_str());
 }
 
 void CDiskStatsSource::FollowPath() {
@@ -160,11 +151,9 @@ void CDiskStatsSource::FollowPath() {
   std::string failure;
   unique_fd replacement = OpenRegularFile(diskStatsPath.c_str(), opened, failure);
   if (!replacement) {
-    if (FirstTime(REPLACEMENT_UNREADABLE)) {
-      std::fprintf(warnings,
-                   "gleamo: %s now names another file, which cannot be read (%s); still reading the old one\n",
-                   diskStatsPath.c_str(), failure.c_str());
-    }
+    said.Say(Trouble::REPLACEMENT_UNREADABLE, warnings,
+             "gleamo: %s now names another file, which cannot be read (%s); still reading the old one\n",
+             diskStatsPath.c_str(), failure.c_str());
     return;
   }
   fd = std::move(replacement);
@@ -189,10 +178,8 @@ bool CDiskStatsSource::ReadAll() {
     if (text.size() > DISK_STATS_MAX_BYTES) {
       // A byte past the cap came back. Only whole lines of the part within
       // it count: a line cut short could still parse, with a smaller number.
-      if (FirstTime(TOO_LARGE)) {
-        std::fprintf(warnings, "gleamo: %s is larger than %zu KiB; only its first %zu KiB are read\n",
-                     diskStatsPath.c_str(), DISK_STATS_MAX_BYTES / 1024, DISK_STATS_MAX_BYTES / 1024);
-      }
+      said.Say(Trouble::TOO_LARGE, warnings, "gleamo: %s is larger than %zu KiB; only its first %zu KiB are read\n",
+               diskStatsPath.c_str(), DISK_STATS_MAX_BYTES / 1024, DISK_STATS_MAX_BYTES / 1024);
       const void* lastFeed = memrchr(text.data(), '\n', text.size());
       textLength = lastFeed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lastFeed) - text.data()) : 0;
       return true;
@@ -235,9 +222,8 @@ bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
   }
   if (!ReadAll()) {
     const int error = errno;
-    if (FirstTime(READ_FAILED)) {
-      std::fprintf(warnings, "gleamo: cannot read %s: %s\n", diskStatsPath.c_str(), std::strerror(error));
-    }
+    said.Say(Trouble::READ_FAILED, warnings, "gleamo: cannot read %s: %s\n", diskStatsPath.c_str(),
+             std::strerror(error));
     return false;
   }
   totals = PollTotals{};
@@ -256,10 +242,9 @@ bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
     DiskStatsLine line;
     if (ParseDiskStatsLine(at, lineEnd, line)) {
       if (index == DISK_STATS_MAX_DEVICES) {
-        if (FirstTime(TOO_MANY_DEVICES)) {
-          std::fprintf(warnings, "gleamo: %s lists more than %zu devices; the rest are not counted\n",
-                       diskStatsPath.c_str(), DISK_STATS_MAX_DEVICES);
-        }
+        said.Say(Trouble::TOO_MANY_DEVICES, warnings,
+                 "gleamo: %s lists more than %zu devices; the rest are not counted\n", diskStatsPath.c_str(),
+                 DISK_STATS_MAX_DEVICES);
         break;
       }
       if (IsPhysicalAt(index, line)) {

@@ -15,6 +15,7 @@
 #include "activity/disk_stats_line.h"
 #include "common/gleamo_types.h"
 #include "linux/posix_handles.h"
+#include "linux/said_once.h"
 
 // A whole physical disk has a "device" entry in its sysfs block directory;
 // partitions, loop, ram, zram and device-mapper devices have none, and
@@ -71,15 +72,9 @@ class CDiskStatsSource {
     dev_t device = 0;
     ino_t inode = 0;
   };
-  enum Trouble : unsigned {
-    TOO_LARGE = 1,
-    TOO_MANY_DEVICES = 2,
-    READ_FAILED = 4,
-    REPLACEMENT_UNREADABLE = 8,
-    NO_BLOCK_DEVICES = 16,
-  };
+  // The same trouble on every tick would fill a session's log.
+  enum class Trouble { TOO_LARGE, TOO_MANY_DEVICES, READ_FAILED, REPLACEMENT_UNREADABLE, NO_BLOCK_DEVICES };
 
-  bool FirstTime(Trouble trouble);
   void CheckSysBlock();
   void FollowPath();
   bool ReadAll();
@@ -88,7 +83,7 @@ class CDiskStatsSource {
   std::string diskStatsPath;
   std::string sysBlockRoot;
   std::FILE* warnings;
-  unsigned troublesSaid = 0;
+  SaidOnce<Trouble> said;
   std::string openFailure;
   unique_fd fd;
   FileIdentity openFile;

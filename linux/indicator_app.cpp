@@ -217,8 +217,7 @@ void CIndicatorApp::OnPollTimer() {
 void CIndicatorApp::TellNoTray() {
   // Started from a desktop's autostart, nobody reads standard error: the
   // desktop shows it, once, and gleamo goes on waiting for a tray.
-  if (noTrayTold) return;
-  noTrayTold = true;
+  if (!noTrayTold.First()) return;
   const std::string advice = NoTrayAdvice();
   std::fprintf(stderr, "gleamo: %s\n", advice.c_str());
   Notify(NO_TRAY_SUMMARY, advice, false);

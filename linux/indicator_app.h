@@ -15,6 +15,7 @@
 #include "app/display_settings.h"
 #include "common/gleamo_types.h"
 #include "linux/disk_stats.h"
+#include "linux/said_once.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_choice.h"
 
@@ -88,7 +89,7 @@ class CIndicatorApp {
   unique_sd_event_source busDeadline;
   unique_bus_slot busDisconnected;
   std::unique_ptr<CTrayChoice> trays;
-  bool noTrayTold = false;
+  SaidOnce<> noTrayTold;
   unique_bus_slot pendingNotify;
   std::uint32_t lastNotification = 0;  // replaced by the next one
   bool usageNotified = false;          // the last notification is the usage

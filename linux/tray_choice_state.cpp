@@ -70,7 +70,6 @@ TrayChoiceState::Effects TrayChoiceState::XDisplayLost() {
 TrayChoiceState::Effects TrayChoiceState::SayNoHostOnce() {
   // Said when the icon has found no host yet; a host that restarts is not
   // worth a word.
-  if (noHostSaid || everShown) return 0;
-  noHostSaid = true;
+  if (everShown || !noHostSaid.First()) return 0;
   return SAY_NO_HOST;
 }

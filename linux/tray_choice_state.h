@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "linux/said_once.h"
+
 class TrayChoiceState {
  public:
   enum class Shown : std::uint8_t { Nowhere, Item, XTray };
@@ -56,5 +58,5 @@ class TrayChoiceState {
   bool started = false;
   bool waitingForXTray = false;  // the X icon is offered to X trays
   bool everShown = false;
-  bool noHostSaid = false;
+  SaidOnce<> noHostSaid;
 };

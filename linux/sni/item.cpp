@@ -253,11 +253,8 @@ int CStatusNotifier::OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_e
 
 void CStatusNotifier::RetryLater(const char* why) {
   if (refusals >= REFUSALS_BEFORE_GIVING_UP) {
-    if (!refusalReported) {
-      std::fprintf(stderr, "gleamo: the tray host refused the icon %d times (%s); waiting for it to restart\n",
-                   refusals, why);
-    }
-    refusalReported = true;
+    said.Say(Trouble::REFUSED, stderr,
+             "gleamo: the tray host refused the icon %d times (%s); waiting for it to restart\n", refusals, why);
     SetShown(false);
     return;
   }
@@ -288,7 +285,7 @@ int CStatusNotifier::OnWatcherOwnerChanged(sd_bus_message* message, void* self, 
   tray.pendingCall.reset();
   tray.retryTimer.reset();
   tray.refusals = 0;
-  tray.refusalReported = false;
+  tray.said.Forget(Trouble::REFUSED);
   if (newOwner[0] == '\0') {
     tray.SetShown(false);  // the host went away: until another one starts
   } else {
@@ -340,9 +337,11 @@ void CStatusNotifier::Repaint() {
 
 void CStatusNotifier::Emit(const char* signal) {
   const int result = sd_bus_emit_signal(bus, SNI_ITEM_PATH, ITEM_INTERFACE, signal, "");
-  if (result >= 0 || emitFailureReported) return;
-  emitFailureReported = true;  // the next tick would fail alike
-  std::fprintf(stderr, "gleamo: cannot tell the tray host of the new icon: %s\n", std::strerror(-result));
+  // The next tick would fail alike.
+  if (result < 0) {
+    said.Say(Trouble::EMIT_FAILED, stderr, "gleamo: cannot tell the tray host of the new icon: %s\n",
+             std::strerror(-result));
+  }
 }
 
 void CStatusNotifier::Remove() {

@@ -16,6 +16,7 @@
 
 #include "common/gleamo_types.h"
 #include "linux/icon_pixmap.h"
+#include "linux/said_once.h"
 #include "linux/sni/dbusmenu.h"
 #include "linux/sni/host.h"
 #include "linux/systemd_handles.h"
@@ -93,8 +94,8 @@ class CStatusNotifier : public CTrayIcon {
   bool registered = false;
   std::optional<bool> shownReported;  // what onShown was last told
   int refusals = 0;                   // by the watcher that runs now
-  bool refusalReported = false;
-  bool emitFailureReported = false;
+  enum class Trouble { REFUSED, EMIT_FAILED };
+  SaidOnce<Trouble> said;
   unique_bus_slot itemObject;
   unique_bus_slot nameRequest;
   unique_bus_slot watcherMatch;
