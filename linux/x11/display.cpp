@@ -58,12 +58,7 @@ bool CXDisplay::Watch() {
 
 int CXDisplay::OnPrepare(sd_event_source* /*source*/, void* self) {
   auto* display = static_cast<CXDisplay*>(self);
-  bool any = false;
-  while (auto event = Reply(xcb_poll_for_queued_event(display->connection.get()))) {
-    display->Dispatch(event.get());
-    any = true;
-  }
-  if (any && display->onSettled) display->onSettled();
+  while (auto event = Reply(xcb_poll_for_queued_event(display->connection.get()))) display->Dispatch(event.get());
   xcb_flush(display->connection.get());
   return 0;
 }
@@ -82,7 +77,6 @@ int CXDisplay::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32_t
     if (lost) lost();
     return 0;
   }
-  if (display->onSettled) display->onSettled();
   xcb_flush(display->connection.get());
   return 0;
 }

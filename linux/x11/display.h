@@ -38,14 +38,8 @@ class CXDisplay {
   int ScreenNumber() const { return screenNumber; }
   sd_event* Loop() const { return loop; }
 
-  // The XEmbed icon's: onEvent receives every event that is not the menu's
-  // or the text window's; onSettled is called once the events of the moment
-  // are read and the display is still there, so that a change they bring is
-  // reported only when the display is not going away with it.
-  void Listen(EventHandler onEvent, std::function<void()> onSettled) {
-    this->onEvent = std::move(onEvent);
-    this->onSettled = std::move(onSettled);
-  }
+  // Receives every event that is not the menu's or the text window's.
+  void SetEventHandler(EventHandler handler) { onEvent = std::move(handler); }
 
   // gleamo's menu with its corner at a point of the root window; the
   // choice goes to onCommand.
@@ -70,7 +64,6 @@ class CXDisplay {
   sd_event* loop;
   LostHandler onLost;
   EventHandler onEvent;
-  std::function<void()> onSettled;
   unique_sd_event_source readable;
   CPopupMenu menu;
   CTextWindow text;

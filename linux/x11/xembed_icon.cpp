@@ -19,6 +19,9 @@ constexpr std::uint64_t REDOCK_DELAY_USEC = 500'000;
 constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5'000'000;
 constexpr std::uint64_t SETTLED_DOCK_USEC = 5'000'000;  // docked this long: not dropped "soon"
 constexpr int DROPS_BEFORE_SLOWING = 3;
+// An X server's shutdown and the loss of the connection it ends with come
+// within milliseconds.
+constexpr std::uint64_t UNDOCK_REPORT_DELAY_USEC = 250'000;
 
 }  // namespace
 
@@ -30,11 +33,14 @@ CXEmbedIcon::CXEmbedIcon(CXDisplay& display, DockedHandler onDocked)
       selection,    "_NET_SYSTEM_TRAY_OPCODE", "_NET_SYSTEM_TRAY_VISUAL", "MANAGER", "_XEMBED_INFO", "_NET_WM_NAME",
       "UTF8_STRING"};
   InternAtoms(connection, names, ATOM_COUNT, atoms.data());
-  display.Listen([this](const xcb_generic_event_t* event) { Dispatch(event); }, [this] { ReportIfChanged(); });
+  display.SetEventHandler([this](const xcb_generic_event_t* event) {
+    Dispatch(event);
+    ReportIfChanged();
+  });
 }
 
 CXEmbedIcon::~CXEmbedIcon() {
-  display.Listen(nullptr, nullptr);
+  display.SetEventHandler(nullptr);
   // Destroying the window takes the icon out of the tray.
   redockTimer.reset();
   Undock();
@@ -42,12 +48,29 @@ CXEmbedIcon::~CXEmbedIcon() {
 }
 
 void CXEmbedIcon::ReportIfChanged() {
-  // Once for all the events of a moment: a tray that hands over to a new
-  // one undocks and docks again within them, and an X server that shuts
-  // down takes the tray away just before the connection.
   if (Docked() == reportedDocked) return;
-  reportedDocked = Docked();
-  if (onDocked) onDocked(reportedDocked);
+  if (Docked()) {
+    undockReport.reset();
+    reportedDocked = true;
+    if (onDocked) onDocked(true);
+    return;
+  }
+  // An undocked icon is told a moment later, if it still is: an X server
+  // that shuts down takes the tray away just before the connection, and
+  // the icon was shown there until the end.
+  if (!undockReport) {
+    sd_event_add_time_relative(display.Loop(), undockReport.put(), CLOCK_MONOTONIC, UNDOCK_REPORT_DELAY_USEC, 0,
+                               &OnUndockReport, this);
+  }
+}
+
+int CXEmbedIcon::OnUndockReport(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
+  auto* icon = static_cast<CXEmbedIcon*>(self);
+  icon->undockReport.reset();
+  if (icon->Docked() || !icon->reportedDocked) return 0;
+  icon->reportedDocked = false;
+  if (icon->onDocked) icon->onDocked(false);
+  return 0;
 }
 
 xcb_window_t CXEmbedIcon::SelectionOwner() {
@@ -194,6 +217,7 @@ void CXEmbedIcon::FollowTraySize() {
 void CXEmbedIcon::Remove() {
   wanted = false;
   redockTimer.reset();
+  undockReport.reset();
   Undock();
   reportedDocked = false;
   xcb_flush(connection);
@@ -214,10 +238,10 @@ void CXEmbedIcon::OnIconLost() {
   droppedSoon = now - dockedAt < SETTLED_DOCK_USEC ? droppedSoon + 1 : 0;
   Undock();
   const bool slow = droppedSoon >= DROPS_BEFORE_SLOWING;
-  if (slow && !dropsReported) {
-    std::fprintf(stderr, "gleamo: the system tray keeps dropping the icon; offering it again every %d s\n",
-                 static_cast<int>(SLOW_REDOCK_DELAY_USEC / 1000000));
-    dropsReported = true;
+  if (slow) {
+    dropsSaid.Say(OneMessage::Only, stderr,
+                  "gleamo: the system tray keeps dropping the icon; offering it again every %d s\n",
+                  static_cast<int>(SLOW_REDOCK_DELAY_USEC / 1000000));
   }
   sd_event_add_time_relative(display.Loop(), redockTimer.put(), CLOCK_MONOTONIC,
                              slow ? SLOW_REDOCK_DELAY_USEC : REDOCK_DELAY_USEC, 0, &OnRedockTimer, this);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "linux/said_once.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_icon.h"
 #include "linux/x11/display.h"
@@ -19,9 +20,10 @@
 
 class CXEmbedIcon final : public CTrayIcon {
  public:
-  // Told when the icon is docked in a tray (true) and when no tray holds it
-  // any more (false), as the X server's events and the icon's own retries
-  // bring it; never from within Add or Remove, whose outcome Docked() tells.
+  // Told when the icon is docked in a tray (true) and, a moment later, when
+  // no tray holds it any more (false), as the X server's events and the
+  // icon's own retries bring it; never from within Add or Remove, whose
+  // outcome Docked() tells.
   using DockedHandler = std::function<void(bool docked)>;
 
   // Listens to the display's events; shows nothing before Add. The display
@@ -53,6 +55,7 @@ class CXEmbedIcon final : public CTrayIcon {
   void Undock();
   void OnIconLost();
   static int OnRedockTimer(sd_event_source* source, std::uint64_t usec, void* self);
+  static int OnUndockReport(sd_event_source* source, std::uint64_t usec, void* self);
   void CreateIconWindow(xcb_visualid_t visual);
   void SetSizeHints(int side);
   void FollowTraySize();
@@ -63,6 +66,7 @@ class CXEmbedIcon final : public CTrayIcon {
   const xcb_screen_t* screen;    // the display's
   DockedHandler onDocked;
   unique_sd_event_source redockTimer;
+  unique_sd_event_source undockReport;
   std::array<xcb_atom_t, ATOM_COUNT> atoms{};
 
   bool wanted = false;              // between Add and Remove
@@ -70,7 +74,7 @@ class CXEmbedIcon final : public CTrayIcon {
   bool reportedDocked = false;      // what onDocked was last told, or Add and Remove found
   std::uint64_t dockedAt = 0;       // CLOCK_MONOTONIC, microseconds
   int droppedSoon = 0;              // icons the tray dropped in a row, each soon after docking
-  bool dropsReported = false;
+  SaidOnce<> dropsSaid;
   unique_x_window icon;
   unique_x_gc iconGc;
   unique_x_colormap iconColormap;
