@@ -7,16 +7,14 @@ A match: every opaque model pixel shows exactly its colour, enlarged to
 factor x factor blocks, and every transparent model pixel shows one and the
 same colour (the host's background there, not a blend).
 """
-import subprocess
+from fixtures import model_pixmaps
 
 
 def model_picture(pixmap_tool, code):
     """The 16 px pixmap of the code as 16*16*4 ARGB bytes."""
-    out = subprocess.run([pixmap_tool, str(code)], check=True, capture_output=True, text=True).stdout
-    for line in out.splitlines():
-        size, argb = line.split()
-        if int(size) == 16:
-            return bytes.fromhex(argb)
+    for size, argb in model_pixmaps(pixmap_tool, code):
+        if size == 16:
+            return argb
     raise AssertionError("gleamo_test_pixmap printed no 16 px pixmap")
 
 

@@ -21,10 +21,9 @@ import unittest
 
 import dbus
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "sni"), os.path.join(HERE, "..", "support")]
-from session_tools import children_of, end  # noqa: E402
-from item_dbus_test import parse_arguments, wait_until  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from fixtures import model_pixmaps, parse_arguments  # noqa: E402
+from session_tools import children_of, end, wait_until  # noqa: E402
 
 ARGS = None
 WIDTH, HEIGHT = 480, 160
@@ -57,11 +56,9 @@ PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
 
 def model_icon(code, size):
     """The ARGB pixmap of the given size the pixel model gives the code."""
-    out = subprocess.run([ARGS.pixmap, str(code)], check=True, capture_output=True, text=True).stdout
-    for line in out.splitlines():
-        pixmap_size, argb = line.split()
-        if int(pixmap_size) == size:
-            return bytes.fromhex(argb)
+    for pixmap_size, argb in model_pixmaps(ARGS.pixmap, code):
+        if pixmap_size == size:
+            return argb
     raise AssertionError("the pixel model has no %d px pixmap" % size)
 
 

@@ -7,136 +7,28 @@ GLEAMO_TEST_APP is gleamo reading a diskstats file the test writes, GLEAMO
 the program itself on this machine's disks, GLEAMO_TEST_PIXMAP prints the
 pixmaps the pixel model gives an icon code.
 """
-import argparse
-import json
 import os
-import queue
 import shutil
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
 import dbus
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from fixtures import Fixture, GleamoRun, model_pixmaps, parse_arguments, usage_of  # noqa: E402
+from session_tools import wait_until  # noqa: E402
+
 ARGS = None
-HERE = os.path.dirname(os.path.abspath(__file__))
 ITEM = "org.kde.StatusNotifierItem"
 ITEM_PATH = "/StatusNotifierItem"
 MENU = "com.canonical.dbusmenu"
 ID_END_PROGRAM, ID_HELP, ID_MEET_AUTHOR = 5020, 5030, 5050
-USAGE = ("Usage:\n\n-a bar icon\n-c char icon\n-s symbol icon\n\n-w white\n-k black\n-y yellow\n-g green\n"
-         "-t turquois\n-b blue\n-r red\n-v violet\n\n-f fast blink\n\nexample(default):\ngleamo -a -b\n"
-         " = blue bar icon")  # the usage as the Linux edition spells it, in the menu's "help" and --help
+USAGE = None  # the usage as the Linux edition spells it, in the menu's "help" and --help
 NO_WATCHER = "no StatusNotifierWatcher on the session bus"
-
-
-def wait_until(condition, timeout=5.0, step=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(step)
-
-
-def model_pixmaps(code):
-    """[(width, height, ARGB bytes)] at every size the item carries."""
-    lines = subprocess.run([ARGS.pixmap, str(code)], check=True, capture_output=True, text=True).stdout.splitlines()
-    return [(int(size), int(size), bytes.fromhex(argb)) for size, argb in (line.split() for line in lines)]
-
-
-class Fixture:
-    """A stand-in service of dbus_fixtures.py, read line by line."""
-
-    def __init__(self, kind, *arguments, env=None):
-        self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "support", "dbus_fixtures.py"), kind, *arguments],
-                                        stdout=subprocess.PIPE, text=True, env=env)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-        ready = self.lines.get(timeout=10)
-        assert "ready" in ready, ready
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.put(json.loads(line))
-
-    def wait_for(self, predicate, timeout=5.0):
-        deadline = time.monotonic() + timeout
-        while True:
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                return None
-            try:
-                record = self.lines.get(timeout=remaining)
-            except queue.Empty:
-                return None
-            if predicate(record):
-                return record
-
-    def received(self):
-        """The records that have arrived so far."""
-        records = []
-        while not self.lines.empty():
-            records.append(self.lines.get())
-        return records
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(timeout=5)
-        self.process.stdout.close()
-
-
-class GleamoRun:
-    """One gleamo process: the test app on a counter file of the test's (one
-    disk, sda), or a program of its own (real_gleamo) on this machine's
-    disks; its standard output and error go to files. source "missing"
-    leaves the counter file out, "fifo" makes it a FIFO, and a path names
-    another file in its place."""
-
-    def __init__(self, app, options, env=None, source="counters", real_gleamo=None):
-        self.dir = tempfile.mkdtemp(prefix="gleamo-tray-")
-        self.stats = os.path.join(self.dir, "diskstats")
-        os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
-        if source == "counters":
-            self.set_counters(1000, 500)
-        elif source == "fifo":
-            os.mkfifo(self.stats)
-        elif source != "missing":
-            self.stats = source
-        command = [real_gleamo] if real_gleamo else [app, self.stats, os.path.join(self.dir, "block")]
-        self.out_path = os.path.join(self.dir, "stdout")
-        self.err_path = os.path.join(self.dir, "stderr")
-        with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
-            self.process = subprocess.Popen(command + options, stdout=out, stderr=err, env=env)
-
-    def set_counters(self, reads, writes):
-        # In place, as the kernel's file changes under gleamo's open descriptor.
-        text = "   8       0 sda %d 0 0 0 %d 0 0 0 0 0 0\n   8       1 sda1 7 0 0 0 7 0 0 0 0 0 0\n" % (
-            reads, writes)
-        mode = "r+" if os.path.exists(self.stats) else "w"
-        with open(self.stats, mode) as stats:
-            stats.write(text)
-            stats.truncate()
-
-    def stdout(self):
-        with open(self.out_path) as out:
-            return out.read()
-
-    def stderr(self):
-        with open(self.err_path) as err:
-            return err.read()
-
-    def end(self):
-        """Ends the run as a session's end would; returns the exit code."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        return self.process.wait(timeout=5)
 
 
 class Gleamo(GleamoRun):
@@ -190,7 +82,7 @@ class TrayTest(unittest.TestCase):
     def wait_for_pixmaps(self, app, code, timeout=5.0):
         # A host the item does not know (the stand-in watcher) is offered 16
         # and 22 px, which suit hosts that draw the nearest size unscaled.
-        expected = [pixmap for pixmap in model_pixmaps(code) if pixmap[0] in (16, 22)]
+        expected = [(size, size, argb) for size, argb in model_pixmaps(ARGS.pixmap, code) if size in (16, 22)]
         if not wait_until(lambda: app.pixmaps() == expected, timeout):
             self.fail("the icon never showed code %d" % code)
 
@@ -523,21 +415,10 @@ class CommandLineTest(TrayTest):
         self.assertGreaterEqual(verbose.stdout().count("\tReadCount\t= 1000\n"), 3, verbose.stdout())
 
 
-def parse_arguments(*paths, session_bus=True):
-    """The program paths the tray tests are given (--app and the like), and
-    what is left for unittest."""
-    parser = argparse.ArgumentParser()
-    for path in paths:
-        parser.add_argument("--" + path, required=True)
-    arguments, rest = parser.parse_known_args()
-    if session_bus and "DBUS_SESSION_BUS_ADDRESS" not in os.environ:
-        sys.exit("run me under dbus-run-session")
-    return arguments, [sys.argv[0]] + rest
-
-
 def main():
-    global ARGS
+    global ARGS, USAGE
     ARGS, argv = parse_arguments("app", "gleamo", "pixmap")
+    USAGE = usage_of([ARGS.gleamo])
     unittest.main(argv=argv, verbosity=2)
 
 

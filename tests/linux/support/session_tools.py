@@ -9,7 +9,7 @@ import subprocess
 import time
 
 
-def wait_until(condition, timeout=10.0, step=0.1):
+def wait_until(condition, timeout=10.0, step=0.05):
     """The first true value of condition(), or its last value after timeout seconds."""
     deadline = time.monotonic() + timeout
     while True:

@@ -9,10 +9,10 @@ ARGB visual; a stand-in tray of x_tray_fixture.py for what trays seldom do),
 and drives gleamo with xdotool.
 """
 import os
-import sys
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -24,12 +24,13 @@ import dbus.lowlevel
 from Xlib import X, display
 from Xlib.protocol import event
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "sni"), os.path.join(HERE, "..", "support")]
-from item_dbus_test import USAGE, Fixture, GleamoRun, parse_arguments, wait_until  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from fixtures import Fixture, GleamoRun, parse_arguments, usage_of  # noqa: E402
+from session_tools import wait_until  # noqa: E402
 from x_tray_fixture import StandInTray  # noqa: E402
 
 ARGS = None
+USAGE = None  # what "help" shows
 SCREEN_WIDTH, SCREEN_HEIGHT = 800, 600
 WATCHER = "org.kde.StatusNotifierWatcher"
 NO_HOST = "no StatusNotifierWatcher on the session bus and no system tray on the X display"
@@ -497,8 +498,9 @@ class XEmbedTest(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, USAGE
     ARGS, argv = parse_arguments("app", "pixmap")
+    USAGE = usage_of([ARGS.app, "unused", "unused"])
     unittest.main(argv=argv, verbosity=2)
 
 
