@@ -45,9 +45,9 @@ void CTrayChoice::DropItem() {
   Apply(state.ItemDropped());
 }
 
-void CTrayChoice::ShowIcon(IconCode code, const char* text) {
+void CTrayChoice::ShowIcon(IconCode code, const char* newTooltip) {
   picture = PaintIconRaster(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL, code);
-  tooltip = text;
+  tooltip = newTooltip;
   // The tray that shows the icon gets it; while none does, both keep it, so
   // that whichever host comes first shows it at once. A tray that takes
   // over later is handed the picture of the moment first.

@@ -50,7 +50,7 @@ class CTrayChoice {
 
   // Shows this icon code wherever the icon is, or will be. The first call
   // puts both trays up.
-  void ShowIcon(IconCode code, const char* tooltip);
+  void ShowIcon(IconCode code, const char* newTooltip);
   // A text window on the X display; nothing without one.
   void ShowText(const char* title, const std::string& text);
 
