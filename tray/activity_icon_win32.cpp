@@ -1,5 +1,7 @@
 #include "tray/activity_icon_win32.h"
 
+#include <cstdint>
+
 #include "tray/label_face.h"
 
 HFONT (*CActivityIcon::labelFontSource)(int) = &CActivityIcon::CreateLabelFont;
@@ -68,6 +70,7 @@ CActivityIcon::CActivityIcon(const char* topLabel, const char* bottomLabel, Icon
   colorDc.reset();
   prevMaskBitmap.reset();
   maskDc.reset();
+  if (layout.size % ICON_SIZE != 0) AddAlphaFromMask(screenDc.get(), layout.size);
   screenDc.reset();
 
   ICONINFO info{};
@@ -83,6 +86,27 @@ CActivityIcon::~CActivityIcon() {
   iconHandle.reset();
   colorBitmap.reset();
   maskBitmap.reset();
+}
+
+void CActivityIcon::AddAlphaFromMask(HDC screenDc, int size) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<std::uint32_t> color(static_cast<std::size_t>(size) * size);
+  std::vector<std::uint32_t> mask(color.size());
+  if (GetDIBits(screenDc, colorBitmap.get(), 0, size, color.data(), &info, DIB_RGB_COLORS) != size ||
+      GetDIBits(screenDc, maskBitmap.get(), 0, size, mask.data(), &info, DIB_RGB_COLORS) != size) {
+    return;
+  }
+  for (std::size_t i = 0; i < color.size(); ++i) {
+    const bool opaque = (mask[i] & 0x00FFFFFF) == 0;
+    color[i] = (color[i] & 0x00FFFFFF) | (opaque ? 0xFF000000 : 0);
+  }
+  SetDIBits(screenDc, colorBitmap.get(), 0, size, color.data(), &info, DIB_RGB_COLORS);
 }
 
 HICON CActivityIcon::GetIcon() const {

@@ -40,6 +40,9 @@ class CActivityIcon {
   void PaintSymbol(IconCode iconCode, const IconLayout& layout);
   void PaintChar(IconCode iconCode, const IconLayout& layout, char* topLabel, char* bottomLabel);
   void PaintBar(IconCode iconCode, const IconLayout& layout, char* topLabel);
+  // Gives the colour image an alpha channel that says what the mask says:
+  // opaque where the mask is black, see-through where it is white.
+  void AddAlphaFromMask(HDC screenDc, int size);
   // Strokes in a new one-pixel solid pen that lives for this group only.
   void StrokeGroup(HDC dc, COLORREF color, const std::vector<IconStroke>& strokes);
 
