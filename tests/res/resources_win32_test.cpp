@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -536,13 +535,18 @@ TEST_P(ResourcesTest, ManifestDeclaresPerMonitorDpiAwarenessOnly) {
   const std::size_t close = text.find("</assembly>", openEnd);
   ASSERT_NE(close, std::string::npos) << text;
   EXPECT_EQ(text.find_first_not_of(" \t\r\n", close + std::strlen("</assembly>")), std::string::npos);
-  // The assembly's content with the white space between elements left out.
+  // The assembly's elements and texts, without the texts between elements
+  // that are only white space.
   std::string content;
-  bool betweenElements = true;
-  for (const char c : text.substr(openEnd + 1, close - openEnd - 1)) {
-    if (c == '<') betweenElements = false;
-    if (!(betweenElements && std::isspace(static_cast<unsigned char>(c)))) content += c;
-    if (c == '>') betweenElements = true;
+  for (std::size_t at = openEnd + 1; at < close;) {
+    const std::size_t tag = text.find('<', at);  // at the latest the closing tag
+    const std::string between = text.substr(at, tag - at);
+    if (between.find_first_not_of(" \t\r\n") != std::string::npos) content += between;
+    if (tag == close) break;
+    const std::size_t tagEnd = text.find('>', tag);
+    ASSERT_NE(tagEnd, std::string::npos) << text;
+    content += text.substr(tag, tagEnd + 1 - tag);
+    at = tagEnd + 1;
   }
   EXPECT_EQ(content,
             "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
