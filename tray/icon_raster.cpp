@@ -43,8 +43,8 @@ constexpr int MAX_BAR_HEIGHT = 15;
 // Capitals and digits of the label face: rows 1-5 of its cell.
 constexpr int LABEL_INK_TOP = 1;
 constexpr int LABEL_INK_ROWS = 5;
-// Both texts of the 16 px picture, the room between and under them and the
-// base line take 14 rows at least: labels scale by whole factors within that.
+// Scaled by k, the two texts stand one above the other with room around them
+// in 14 k rows: a picture of fewer rows takes a smaller k.
 constexpr int LABEL_FIT_ROWS = 14;
 
 int FloorDiv(int a, int b) {

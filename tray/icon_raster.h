@@ -179,9 +179,10 @@ IconRaster PaintIconRaster(const char* topLabel, const char* bottomLabel, IconCo
 IconRaster PaintIconShapes(IconCode code, int size = ICON_SIZE);
 
 // The glyph pixels of one text laid out by the label drawing rule: one line
-// from the rectangle's top row, centred in the picture's width (the extra
-// pixel of an odd free width on the right), clipped to the rectangle and the
-// picture; each pixel of the face drawn as a square of `scale` pixels.
+// from the rectangle's top row, centred in the rectangle's width (the extra
+// pixel, or face pixel, of an odd free width on the right), clipped to the
+// rectangle and the picture; each pixel of the face drawn as a square of
+// `scale` pixels.
 IconPixelSet LabelGlyphPixels(const std::string& text, IconRect rect, int size = ICON_SIZE, int scale = 1);
 
 // Where a label glyph could fall whatever face draws it: the rectangles of
