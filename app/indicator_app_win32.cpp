@@ -13,6 +13,7 @@
 #include "app/usage_win32.h"
 #include "res/program_texts.h"
 #include "res/resource.h"
+#include "tray/icon_size_win32.h"
 
 BOOL firstTick = TRUE;
 ActivitySample previousTotal = 0;
@@ -20,6 +21,8 @@ ActivitySample previousTotal = 0;
 namespace {
 
 UINT taskbarCreatedMessage = 0;  // 0 until the dialog is initialised
+// WM_DPICHANGED, which the headers of the oldest system we start on lack.
+constexpr UINT DPI_CHANGED_MESSAGE = 0x02E0;
 char trayTooltip[64];
 char topLabelText[6];
 char bottomLabelText[6];
@@ -86,6 +89,9 @@ int CIndicatorApp::HandleMessage(HWND /*window*/, UINT message, WPARAM wParam, L
       return 0;
     }
     case WM_TIMER: return OnPollTimer(wParam);
+    case DPI_CHANGED_MESSAGE:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE: FollowIconSize(); return 0;
     case WM_TRAY_CALLBACK:
       if (LOWORD(lParam) == WM_RBUTTONDOWN) ShowTrayMenu();
       return 1;
@@ -121,8 +127,17 @@ int CIndicatorApp::OnPollTimer(UINT_PTR timer) {
   return 0;
 }
 
+void CIndicatorApp::FollowIconSize() {
+  // Before the first rebuild there is no icon yet; that rebuild asks.
+  if (!trayHolder || !*trayHolder) return;
+  if (NotificationIconSize() != (*trayHolder)->IconSize()) RebuildTray();
+}
+
 void CIndicatorApp::RebuildTray() {
   lstrcpynA(trayTooltip, tooltip, 63);
+  // Asked at every rebuild, never on a tick: the taskbar's DPI changes
+  // rarely, and each of these messages tells of a change.
+  const int iconSize = NotificationIconSize();
   if (!trayHolder || !*trayHolder || recreateTray) {
     recreateTray = FALSE;
     // Every holder's icon is the dialog's icon 0: the old holder must be gone
@@ -130,14 +145,15 @@ void CIndicatorApp::RebuildTray() {
     trayHolder.reset();
     // Built before it is installed: a build that throws leaves no empty
     // cell behind, and the next rebuild tries again.
-    auto holder =
-        std::make_unique<CTrayIndicator>(instance, dialog.get(), WM_TRAY_CALLBACK, "", "", iconCode, trayTooltip);
+    auto holder = std::make_unique<CTrayIndicator>(instance, dialog.get(), WM_TRAY_CALLBACK, "", "", iconCode,
+                                                   trayTooltip, iconSize);
     trayHolder = std::make_unique<std::unique_ptr<CTrayIndicator>>(std::move(holder));
   }
   CTrayIndicator* holder = trayHolder->get();
   std::snprintf(topLabelText, sizeof topLabelText, TRAY_TOP_LABEL);
   std::snprintf(bottomLabelText, sizeof bottomLabelText, TRAY_BOTTOM_LABEL);
   holder->SetLabels(topLabelText, bottomLabelText);
+  holder->SetIconSize(iconSize);
   holder->ReplaceIcon(iconCode, trayTooltip);
 }
 

@@ -36,6 +36,9 @@ class CIndicatorApp {
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void RebuildTray();
+  // Rebuilds the icon at once when the taskbar now wants another size than
+  // the icon on show, whether or not its code changed.
+  void FollowIconSize();
   int OnPollTimer(UINT_PTR timer);
 
   HWND Dialog() const { return dialog.get(); }

@@ -1,6 +1,8 @@
 // The GDI painter's cost per style, as a multiple of the least any icon
 // costs: CreateIconIndirect of two bitmaps that are already painted, and
-// DestroyIcon. Measured in one run, in interleaved rounds.
+// DestroyIcon; each style at 16 px and at 24 px (the notification area at
+// 150 %), the larger also as a multiple of the smaller. Measured in one run,
+// in interleaved rounds.
 //   gleamo_gdi_bench [--rounds N] [--paintings N]
 #include <windows.h>
 
@@ -38,9 +40,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 struct PaintCase {
   const char* name;
   IconCode code;
+  int size;
 };
 
-const PaintCase PAINT_CASES[] = {{"symbol", 13}, {"char", 113}, {"bar", 130712}};
+// Each 24 px case right after its 16 px one.
+const PaintCase PAINT_CASES[] = {{"symbol", 13, 16}, {"symbol 24 px", 13, 24}, {"char", 113, 16},
+                                 {"char 24 px", 113, 24}, {"bar", 130712, 16}, {"bar 24 px", 130712, 24}};
 
 }  // namespace
 
@@ -71,14 +76,15 @@ int main(int argc, char** argv) {
   std::vector<double> bare;
   std::vector<std::vector<double>> painted(caseCount);
   for (std::size_t c = 0; c < caseCount; ++c) {  // warm the platform's caches (fonts above all)
-    const CActivityIcon warmUp("TAV", "OLI", PAINT_CASES[c].code);
+    const CActivityIcon warmUp("TAV", "OLI", PAINT_CASES[c].code, PAINT_CASES[c].size);
   }
   for (int round = 0; round < options.rounds; ++round) {
     bare.push_back(RoundNanoseconds(static_cast<std::size_t>(options.paintings), bareIcon));
     for (std::size_t c = 0; c < caseCount; ++c) {
       const IconCode code = PAINT_CASES[c].code;
+      const int size = PAINT_CASES[c].size;
       painted[c].push_back(RoundNanoseconds(static_cast<std::size_t>(options.paintings), [&] {
-        const CActivityIcon icon("TAV", "OLI", code);
+        const CActivityIcon icon("TAV", "OLI", code, size);
         if (icon.GetIcon() == nullptr) allPainted = false;
       }));
     }
@@ -89,8 +95,11 @@ int main(int argc, char** argv) {
   std::printf("  %-34s %10.2f us\n", "bare CreateIconIndirect+DestroyIcon", floor / 1000);
   for (std::size_t c = 0; c < caseCount; ++c) {
     const double nanoseconds = Median(painted[c]);
-    std::printf("  %-34s %10.2f us %8.2f times the bare icon\n", PAINT_CASES[c].name, nanoseconds / 1000,
+    std::printf("  %-34s %10.2f us %8.2f times the bare icon", PAINT_CASES[c].name, nanoseconds / 1000,
                 floor > 0 ? nanoseconds / floor : 0.0);
+    const double smaller = c > 0 && PAINT_CASES[c].size != ICON_SIZE ? Median(painted[c - 1]) : 0;
+    if (smaller > 0) std::printf(" %6.2f times its 16 px painting", nanoseconds / smaller);
+    std::printf("\n");
   }
   if (!allPainted) {
     std::printf("a painting or the bare icon made no icon\n");

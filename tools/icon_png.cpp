@@ -8,13 +8,15 @@
 #include <cstring>
 
 const char ICON_PNG_USAGE[] =
-    "usage: gleamo_icon_png [--top TEXT] [--bottom TEXT] [--scale N] [--background RRGGBB] ICONCODE FILE.png\n"
-    "  Writes the 16x16 activity icon of ICONCODE as a PNG, each pixel N x N (1-64, default 8).\n"
+    "usage: gleamo_icon_png [--top TEXT] [--bottom TEXT] [--size PX] [--scale N] [--background RRGGBB] ICONCODE "
+    "FILE.png\n"
+    "  Writes the activity icon of ICONCODE, drawn at PX x PX (16-256, default 16), as a PNG,\n"
+    "  each pixel N x N (1-64, default 8).\n"
     "  Labels default to \"TAV\" and \"OLI\". Without --background the mask is the alpha channel.\n"
     "  ICONCODE: 10-18 symbol, 110-118 char, colour*10000 + read*100 + write for bars (e.g. 130712).\n";
 
 std::vector<std::uint8_t> IconRgba(const IconRaster& raster, int scale, std::optional<Rgb> background) {
-  const int side = ICON_SIZE * scale;
+  const int side = raster.size * scale;
   std::vector<std::uint8_t> rgba(static_cast<std::size_t>(side) * side * 4);
   for (int y = 0; y < side; ++y) {
     for (int x = 0; x < side; ++x) {
@@ -42,7 +44,7 @@ bool WriteIconPng(const std::string& path, const IconRaster& raster, int scale, 
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(ICON_SIZE * scale);
+  image.width = static_cast<png_uint_32>(raster.size * scale);
   image.height = image.width;
   image.format = PNG_FORMAT_RGBA;
   if (png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr) == 0) {
@@ -76,8 +78,8 @@ bool ParseIconPngArguments(int argc, const char* const* argv, IconPngRequest& re
   std::vector<const char*> positional;
   for (int i = 0; i < argc; ++i) {
     const std::string option = argv[i];
-    const bool takesValue =
-        option == "--top" || option == "--bottom" || option == "--scale" || option == "--background";
+    const bool takesValue = option == "--top" || option == "--bottom" || option == "--size" || option == "--scale" ||
+                            option == "--background";
     if (!takesValue) {
       if (option.size() > 1 && option[0] == '-' && !(option[1] >= '0' && option[1] <= '9')) {
         error = "unknown option " + option;
@@ -95,6 +97,13 @@ bool ParseIconPngArguments(int argc, const char* const* argv, IconPngRequest& re
       request.topLabel = value;
     } else if (option == "--bottom") {
       request.bottomLabel = value;
+    } else if (option == "--size") {
+      long size = 0;
+      if (!ParseInt(value, ICON_MIN_SIZE, ICON_MAX_SIZE, size)) {
+        error = "--size takes a whole number from 16 to 256";
+        return false;
+      }
+      request.size = static_cast<int>(size);
     } else if (option == "--scale") {
       long scale = 0;
       if (!ParseInt(value, 1, 64, scale)) {

@@ -22,6 +22,7 @@ struct IconPngRequest {
   IconCode code = 0;
   std::string topLabel = "TAV";
   std::string bottomLabel = "OLI";
+  int size = ICON_SIZE;  // the picture's own pixels
   int scale = 8;
   std::optional<Rgb> background;
   std::string path;

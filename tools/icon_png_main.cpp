@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gleamo_icon_png: %s\n%s", error.c_str(), ICON_PNG_USAGE);
     return 2;
   }
-  const IconRaster raster = PaintIconRaster(request.topLabel.c_str(), request.bottomLabel.c_str(), request.code);
+  const IconRaster raster =
+      PaintIconRaster(request.topLabel.c_str(), request.bottomLabel.c_str(), request.code, request.size);
   if (!WriteIconPng(request.path, raster, request.scale, request.background, error)) {
     std::fprintf(stderr, "gleamo_icon_png: %s\n", error.c_str());
     return 1;

@@ -1,9 +1,12 @@
-// One painted 16x16 notification-area icon: the constructor paints it with
-// GDI from an IconCode and two labels; the object owns the icon and the two
-// bitmaps it was made from until it is destroyed.
+// One painted notification-area icon, 16x16 unless asked for another size:
+// the constructor paints it with GDI from an IconCode and two labels, in the
+// geometry of the pixel model for that size; the object owns the icon and
+// the two bitmaps it was made from until it is destroyed.
 #pragma once
 
 #include <windows.h>
+
+#include <vector>
 
 #include "common/gleamo_types.h"
 #include "common/win32_handles.h"
@@ -11,9 +14,10 @@
 
 class CActivityIcon {
  public:
-  // Labels are cut to 4 (top) and 3 (bottom) characters. Reports nothing:
-  // a failed platform call leaves its pixels unpainted.
-  CActivityIcon(const char* topLabel, const char* bottomLabel, IconCode iconCode);
+  // Labels are cut to 4 (top) and 3 (bottom) characters; the size is
+  // clamped as the model clamps it. Reports nothing: a failed platform call
+  // leaves its pixels unpainted.
+  CActivityIcon(const char* topLabel, const char* bottomLabel, IconCode iconCode, int size = ICON_SIZE);
   // Destroys the icon, then the colour bitmap, then the mask bitmap.
   ~CActivityIcon();
 
@@ -24,19 +28,23 @@ class CActivityIcon {
   CActivityIcon& operator=(const CActivityIcon&) = delete;
 
  private:
-  // The raster font request for the labels; the caller deletes the font.
-  static HFONT CreateLabelFont();
+  // The raster font request for the labels, cells of the given height; the
+  // caller deletes the font.
+  static HFONT CreateLabelFont(int cellHeight);
 
   // Where the painter takes each label font from: CreateLabelFont, except in
   // tests that make a font selection fail.
-  static HFONT (*labelFontSource)();
+  static HFONT (*labelFontSource)(int cellHeight);
   friend struct CActivityIconTestAccess;
 
-  void PaintSymbol(IconCode iconCode);
-  void PaintChar(IconCode iconCode, char* topLabel, char* bottomLabel);
-  void PaintBar(IconCode iconCode, char* topLabel);
+  void PaintSymbol(IconCode iconCode, const IconLayout& layout);
+  void PaintChar(IconCode iconCode, const IconLayout& layout, char* topLabel, char* bottomLabel);
+  void PaintBar(IconCode iconCode, const IconLayout& layout, char* topLabel);
+  // Gives the colour image an alpha channel that says what the mask says:
+  // opaque where the mask is black, see-through where it is white.
+  void AddAlphaFromMask(HDC screenDc, int size);
   // Strokes in a new one-pixel solid pen that lives for this group only.
-  void StrokeGroup(HDC dc, COLORREF color, const IconStroke* strokes, int count);
+  void StrokeGroup(HDC dc, COLORREF color, const std::vector<IconStroke>& strokes);
 
   // While painting: both memory DCs, the selections they held before, and the
   // working brush, pen and region. Afterwards only the two bitmaps and the

@@ -1,7 +1,8 @@
 #include "tray/tray_indicator_win32.h"
 
 CTrayIndicator::CTrayIndicator(HINSTANCE instance, HWND owner, UINT callbackMessage, const char* topLabel,
-                               const char* bottomLabel, IconCode iconCode, const char* tooltip) {
+                               const char* bottomLabel, IconCode iconCode, const char* tooltip, int iconSize)
+    : iconSize(iconSize) {
   CopyLabels(topLabel, bottomLabel);
   ReplaceIcon(iconCode, tooltip);  // no tray yet: this only paints
   CreateTray(instance, owner, callbackMessage, tooltip);
@@ -23,7 +24,7 @@ void CTrayIndicator::SetLabels(const char* top, const char* bottom) {
 
 void CTrayIndicator::ReplaceIcon(IconCode iconCode, const char* tooltip) {
   if (tray) tray->SetTipText(tooltip);
-  auto painted = std::make_unique<CActivityIcon>(topLabel, bottomLabel, iconCode);
+  auto painted = std::make_unique<CActivityIcon>(topLabel, bottomLabel, iconCode, iconSize);
   if (tray) tray->SetIcon(painted->GetIcon());
   if (tray && !tray->InTray()) {
     lastAddTry = GetTickCount();

@@ -15,7 +15,7 @@ class CTrayIndicator {
   // Paints the first icon before the notification-area icon exists, so the
   // shell never sees an add without a picture.
   CTrayIndicator(HINSTANCE instance, HWND owner, UINT callbackMessage, const char* topLabel, const char* bottomLabel,
-                 IconCode iconCode, const char* tooltip);
+                 IconCode iconCode, const char* tooltip, int iconSize = ICON_SIZE);
   // The icon leaves the notification area before its picture is released.
   ~CTrayIndicator();
   CTrayIndicator(const CTrayIndicator&) = delete;
@@ -23,6 +23,9 @@ class CTrayIndicator {
 
   // Takes effect with the next ReplaceIcon. Labels are cut to 4 and 3 characters.
   void SetLabels(const char* top, const char* bottom);
+  // The size pictures are painted at, from the next ReplaceIcon on.
+  void SetIconSize(int size) { iconSize = size; }
+  int IconSize() const { return iconSize; }
 
   // Sets the tooltip, paints a new picture, hands it to the shell and only
   // then destroys the picture it replaces. Always paints anew. While the
@@ -48,6 +51,7 @@ class CTrayIndicator {
 
   std::unique_ptr<CActivityIcon> currentIcon;
   std::unique_ptr<CSystemTray> tray;
+  int iconSize = ICON_SIZE;
   DWORD lastAddTry = 0;      // GetTickCount of the last add
   char topLabel[5] = {};     // at most 4 characters; the last byte stays zero
   char bottomLabel[5] = {};  // at most 3 characters

@@ -154,6 +154,14 @@ TEST_F(IndicatorAppTest, TheFirstTickConnectsOnceAndBuildsTheTray) {
   EXPECT_STREQ(shell.calls[0].data.szTip, "Tavoli by Norvath");
   EXPECT_STREQ(shell.calls[1].data.szTip, "Tavoli by Norvath");
   EXPECT_EQ(IconPixel(shell.calls[2].data.hIcon, 3, 3), 0x4C4C4Cu) << "the idle symbol is dark grey";
+
+  // The messages that may tell of a new icon size ask for it; the size has
+  // not changed, so the icon is not painted again.
+  for (const UINT message :
+       {0x02E0u /* WM_DPICHANGED */, static_cast<UINT>(WM_DISPLAYCHANGE), static_cast<UINT>(WM_SETTINGCHANGE)}) {
+    Deliver(app, message);
+  }
+  EXPECT_EQ(shell.Count(), 3);
 }
 
 TEST_F(IndicatorAppTest, ATrayThatCouldNotBeBuiltIsBuiltOnTheNextTickWithoutASecondConnection) {

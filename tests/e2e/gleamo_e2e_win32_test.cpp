@@ -10,7 +10,9 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <numeric>
 #include <ostream>
 #include <string>
@@ -194,6 +196,173 @@ INSTANTIATE_TEST_SUITE_P(Gleamo, IdleIcon,
                            return name;
                          });
 
+// Runs a console program of the build tree to its end, with these
+// arguments; its exit code, or -1 when it could not be run or did not end in
+// time.
+long RunToEnd(const std::string& path, const std::string& arguments = "") {
+  std::string commandLine = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    return -1;
+  }
+  const unique_kernel_handle process(started.hProcess);
+  CloseHandle(started.hThread);
+  DWORD exitCode = 0;
+  if (WaitForSingleObject(process.get(), EXIT_WAIT_MS + ICON_WAIT_MS + 5000) != WAIT_OBJECT_0) return -1;
+  GetExitCodeProcess(process.get(), &exitCode);
+  return static_cast<long>(exitCode);
+}
+
+// A Wine desktop of its own at another display scale. Wine takes the DPI
+// from HKCU\Control Panel\Desktop\LogPixels when a process starts, so the
+// desktop's explorer, its taskbar and the programs started on it while the
+// value is set see that DPI; the value is set back when the desktop goes, so
+// that the test's own desktop and later processes keep 96. It is one more
+// explorer on the wineserver already running, a matter of a second or two.
+class ScaledDesktop {
+ public:
+  explicit ScaledDesktop(DWORD dpi) : name_(WineDesktopName() + "-dpi" + std::to_string(dpi)) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                    nullptr, &key_, nullptr);
+    DWORD valueSize = sizeof savedDpi_;
+    hadDpi_ = RegQueryValueExA(key_, LOG_PIXELS, nullptr, nullptr, reinterpret_cast<BYTE*>(&savedDpi_), &valueSize) ==
+              ERROR_SUCCESS;
+    if (RegSetValueExA(key_, LOG_PIXELS, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) !=
+        ERROR_SUCCESS) {
+      startError_ = "cannot set LogPixels";
+      return;
+    }
+    const char* desktopSize = std::getenv("GLEAMO_DESKTOP_SIZE");
+    std::string commandLine =
+        "explorer.exe /desktop=" + name_ + "," + (desktopSize != nullptr ? desktopSize : "800x600");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+      startError_ = "cannot start " + commandLine;
+      return;
+    }
+    CloseHandle(started.hThread);
+    explorer_.reset(started.hProcess);
+    if (!WaitFor(15000, [&] {
+          HDESK desktop = OpenDesktopA(name_.c_str(), 0, FALSE, GENERIC_ALL);
+          if (desktop != nullptr) CloseDesktop(desktop);
+          return desktop != nullptr;
+        })) {
+      startError_ = "no desktop " + name_;
+    }
+  }
+  ~ScaledDesktop() {
+    if (hadDpi_) {
+      RegSetValueExA(key_, LOG_PIXELS, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&savedDpi_), sizeof savedDpi_);
+    } else {
+      RegDeleteValueA(key_, LOG_PIXELS);
+    }
+    RegCloseKey(key_);
+    if (explorer_) {
+      TerminateProcess(explorer_.get(), 0);  // its X window goes with it
+      WaitForSingleObject(explorer_.get(), 5000);
+    }
+  }
+  ScaledDesktop(const ScaledDesktop&) = delete;
+  ScaledDesktop& operator=(const ScaledDesktop&) = delete;
+
+  const std::string& Name() const { return name_; }
+  const std::string& StartError() const { return startError_; }
+
+ private:
+  static constexpr const char* LOG_PIXELS = "LogPixels";
+  std::string name_;
+  std::string startError_;
+  HKEY key_ = nullptr;
+  DWORD savedDpi_ = 96;
+  bool hadDpi_ = false;
+  unique_kernel_handle explorer_;
+};
+
+// Names the icon size the child run of this program looks for.
+constexpr char SCALED_ICON_SIZE_VARIABLE[] = "GLEAMO_E2E_ICON_SIZE";
+
+// Sets an environment variable for the processes started while it lives.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    char old[1024] = {};
+    const DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
+    had_ = length > 0 && length < sizeof old;
+    if (had_) old_ = old;
+    SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_, had_ ? old_.c_str() : nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+struct DisplayScale {
+  DWORD dpi;
+  int iconSize;  // the taskbar's slot: SM_CXSMICON at that DPI
+};
+
+void PrintTo(const DisplayScale& scale, std::ostream* out) {
+  *out << scale.dpi << " dpi, " << scale.iconSize << " px";
+}
+
+// At 125 %, 150 % and 200 % the taskbar gives icons 20, 24 and 32 pixels:
+// each style's idle icon must be the model's picture of exactly that size,
+// not the 16 px one stretched into the slot. The checks run in a child run
+// of this program that joins the scaled desktop as its own (a process that
+// has looked at a second Wine desktop gets empty screen shots of its first
+// once the second is gone); its output is part of this test's.
+class IdleIconAtDisplayScale : public ::testing::TestWithParam<DisplayScale> {};
+
+TEST_P(IdleIconAtDisplayScale, IsPaintedAtTheSizeOfTheTaskbarsSlot) {
+  const DisplayScale scale = GetParam();
+  const ScaledDesktop desktop(scale.dpi);
+  ASSERT_EQ(desktop.StartError(), "");
+  const ScopedVariable onDesktop("GLEAMO_WINE_DESKTOP", desktop.Name());
+  const ScopedVariable size(SCALED_ICON_SIZE_VARIABLE, std::to_string(scale.iconSize));
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  EXPECT_EQ(RunToEnd(self, "--gtest_filter=OnScaledDesktop.*"), 0)
+      << "the icons at " << scale.dpi << " dpi (the child run's output is above)";
+}
+
+INSTANTIATE_TEST_SUITE_P(Gleamo, IdleIconAtDisplayScale,
+                         ::testing::Values(DisplayScale{120, 20}, DisplayScale{144, 24}, DisplayScale{192, 32}),
+                         [](const auto& info) { return std::to_string(info.param.dpi) + "dpi"; });
+
+// The child run: the three styles at once, each program with its own icon,
+// on the scaled desktop that GLEAMO_WINE_DESKTOP names.
+TEST(OnScaledDesktop, EachStyleShowsTheModelOfTheSlotsSize) {
+  const char* sizeText = std::getenv(SCALED_ICON_SIZE_VARIABLE);
+  if (sizeText == nullptr) GTEST_SKIP() << "runs only as the child of IdleIconAtDisplayScale";
+  const int size = std::atoi(sizeText);
+  const IdleLook looks[] = {{"-s", 10}, {"-c", 110}, {"", 130000}};
+  std::vector<std::unique_ptr<GleamoProcess>> programs;
+  for (const IdleLook& look : looks) {
+    programs.push_back(std::make_unique<GleamoProcess>(look.options));
+    ASSERT_EQ(programs.back()->StartError(), "");
+  }
+  for (const IdleLook& look : looks) {
+    EXPECT_TRUE(ShowsOneIcon(WaitForIcon(look.code, ICON_WAIT_MS, size), look.code)) << size << " px";
+  }
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    programs[i]->PostEndProgram();
+    DWORD exitCode = 12345;
+    EXPECT_TRUE(programs[i]->WaitForExit(EXIT_WAIT_MS, exitCode)) << looks[i].options;
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(WaitUntilIconGone(looks[i].code, 3000, size)) << looks[i].options;
+  }
+}
+
 TEST(GleamoMenu, HasItsThreeItemsAndHelpAndEndProgramWork) {
   constexpr IconCode code = 120000;
   GleamoProcess gleamo("-g");
@@ -344,24 +513,6 @@ TEST(GleamoOutput, TellsOnceHowTheConnectionWent) {
                           [](const std::string& line) { return line.find("Connecting") != std::string::npos; }),
             1)
       << output;
-}
-
-// Runs a console program of the build tree to its end; its exit code, or
-// -1 when it could not be run or did not end in time.
-long RunToEnd(const std::string& path) {
-  std::string commandLine = "\"" + path + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    return -1;
-  }
-  const unique_kernel_handle process(started.hProcess);
-  CloseHandle(started.hThread);
-  DWORD exitCode = 0;
-  if (WaitForSingleObject(process.get(), EXIT_WAIT_MS + 5000) != WAIT_OBJECT_0) return -1;
-  GetExitCodeProcess(process.get(), &exitCode);
-  return static_cast<long>(exitCode);
 }
 
 // The helper that scripts/run.sh ends a display-less run with.

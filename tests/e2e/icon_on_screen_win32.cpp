@@ -36,30 +36,31 @@ bool Overlaps(const RECT& a, const RECT& b) {
 }  // namespace
 
 IconSearch FindIcon(const ScreenShot& shot, IconCode code, const char* topLabel, const char* bottomLabel,
-                    const std::vector<RECT>& skip) {
+                    const std::vector<RECT>& skip, int size) {
   IconSearch search;
   if (shot.Empty()) return search;
-  const IconRaster shapes = PaintIconShapes(code);
-  const IconPixelSet glyphArea = LabelGlyphArea(topLabel, bottomLabel, code);
+  const IconRaster shapes = PaintIconShapes(code, size);
+  const IconLayout layout = LayoutFor(size);
+  const IconPixelSet glyphArea = LabelGlyphArea(topLabel, bottomLabel, code, size);
   const IconTexts texts = IconTextsOf(topLabel, bottomLabel, code);
   const std::uint32_t glyphColour = Packed(LabelColor(code));
   const std::uint32_t taskbar = MostCommonColour(shot);
 
-  int fewestWrong = ICON_PIXELS + 1;
-  for (int top = 0; top + ICON_SIZE <= shot.height; ++top) {
-    for (int left = 0; left + ICON_SIZE <= shot.width; ++left) {
-      const RECT place{shot.rect.left + left, shot.rect.top + top, shot.rect.left + left + ICON_SIZE,
-                       shot.rect.top + top + ICON_SIZE};
+  int fewestWrong = size * size + 1;
+  for (int top = 0; top + size <= shot.height; ++top) {
+    for (int left = 0; left + size <= shot.width; ++left) {
+      const RECT place{shot.rect.left + left, shot.rect.top + top, shot.rect.left + left + size,
+                       shot.rect.top + top + size};
       bool skipped = false;
       for (const RECT& button : skip) skipped = skipped || Overlaps(place, button);
       if (skipped) continue;
 
-      IconOnScreen candidate{{place.left, place.top}};
+      IconOnScreen candidate{{place.left, place.top}, size};
       int wrong = 0;
       std::string picture;
-      for (int y = 0; y < ICON_SIZE; ++y) {
-        for (int x = 0; x < ICON_SIZE; ++x) {
-          const std::size_t i = static_cast<std::size_t>(y * ICON_SIZE + x);
+      for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+          const std::size_t i = static_cast<std::size_t>(y * size + x);
           const std::uint32_t seen = shot.At(left + x, top + y);
           const std::uint32_t modelled = shapes.opaque[i] ? Packed(shapes.color[i]) : taskbar;
           char mark = 'X';
@@ -67,8 +68,8 @@ IconSearch FindIcon(const ScreenShot& shot, IconCode code, const char* topLabel,
             mark = shapes.opaque[i] ? 'o' : '.';
           } else if (glyphArea[i] && seen == glyphColour) {
             mark = 'g';
-            if (y <= 6) ++candidate.topGlyphPixels;
-            if (y >= 9) ++candidate.bottomGlyphPixels;
+            if (y < layout.bottomLabel.top) ++candidate.topGlyphPixels;
+            if (y >= layout.topLabel.bottom) ++candidate.bottomGlyphPixels;
           } else {
             ++wrong;
           }
@@ -107,17 +108,18 @@ std::vector<RECT> TaskbarButtons() {
   return buttons;
 }
 
-IconSearch WaitForIcon(IconCode code, DWORD milliseconds) {
+IconSearch WaitForIcon(IconCode code, DWORD milliseconds, int size) {
   IconSearch search;
   WaitFor(milliseconds, [&] {
-    search = FindIcon(CaptureScreen(TaskbarRect()), code, TOP_LABEL, BOTTOM_LABEL, TaskbarButtons());
+    search = FindIcon(CaptureScreen(TaskbarRect()), code, TOP_LABEL, BOTTOM_LABEL, TaskbarButtons(), size);
     return search.matches.size() == 1;
   });
   return search;
 }
 
-bool WaitUntilIconGone(IconCode code, DWORD milliseconds) {
+bool WaitUntilIconGone(IconCode code, DWORD milliseconds, int size) {
   return WaitFor(milliseconds, [&] {
-    return FindIcon(CaptureScreen(TaskbarRect()), code, TOP_LABEL, BOTTOM_LABEL, TaskbarButtons()).matches.empty();
+    return FindIcon(CaptureScreen(TaskbarRect()), code, TOP_LABEL, BOTTOM_LABEL, TaskbarButtons(), size)
+        .matches.empty();
   });
 }

@@ -1,5 +1,5 @@
-// Finds gleamo's 16x16 icon on a screen shot of the taskbar by comparing
-// every place with the icon's pixel model: where no label glyph can fall the
+// Finds gleamo's icon, 16x16 or of another size, on a screen shot of the
+// taskbar by comparing every place with the icon's pixel model of that size: where no label glyph can fall the
 // screen must show exactly the model's shapes (the taskbar itself where the
 // icon is see-through); inside the labels' rectangles each pixel shows either
 // that or a glyph in the label colour, since the platform's face draws the
@@ -16,10 +16,11 @@
 
 struct IconOnScreen {
   POINT topLeft{};            // screen coordinates
-  int topGlyphPixels = 0;     // in rows 0-6: only the top label can draw there
-  int bottomGlyphPixels = 0;  // in rows 9-15: only the bottom text can draw there
+  int size = 16;              // pixels on each side
+  int topGlyphPixels = 0;     // above the bottom text's rectangle (rows 0-6 at 16 px)
+  int bottomGlyphPixels = 0;  // below the top label's rectangle (rows 9-15 at 16 px)
 
-  POINT Centre() const { return POINT{topLeft.x + 8, topLeft.y + 8}; }
+  POINT Centre() const { return POINT{topLeft.x + size / 2, topLeft.y + size / 2}; }
 };
 
 struct IconSearch {
@@ -33,14 +34,14 @@ struct IconSearch {
 // taskbar's buttons). Places whose texts show too few glyph pixels do not
 // count: an icon with labels has some in both text rows.
 IconSearch FindIcon(const ScreenShot& shot, IconCode code, const char* topLabel, const char* bottomLabel,
-                    const std::vector<RECT>& skip = {});
+                    const std::vector<RECT>& skip = {}, int size = 16);
 
 // The visible child windows of the taskbar (start and task buttons), where
 // no tray icon is.
 std::vector<RECT> TaskbarButtons();
 
-// Waits until the taskbar shows exactly one such icon, or until the time is
-// up; the last search either way.
-IconSearch WaitForIcon(IconCode code, DWORD milliseconds);
+// Waits until the taskbar shows exactly one such icon of this size, or until
+// the time is up; the last search either way.
+IconSearch WaitForIcon(IconCode code, DWORD milliseconds, int size = 16);
 // Waits until no such icon is shown.
-bool WaitUntilIconGone(IconCode code, DWORD milliseconds);
+bool WaitUntilIconGone(IconCode code, DWORD milliseconds, int size = 16);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -519,7 +518,9 @@ TEST_P(ResourcesTest, VersionBlockNamesGleamoInGerman) {
   EXPECT_EQ(VersionString(block, "LegalCopyright"), "Copyright (c) 2026 Norvath, MIT License");
 }
 
-TEST_P(ResourcesTest, ManifestIsABareAssembly) {
+// Per-monitor DPI awareness (version 2 where the system has it, the older
+// forms before it) and nothing else: no dependency, no execution level.
+TEST_P(ResourcesTest, ManifestDeclaresPerMonitorDpiAwarenessOnly) {
   const std::vector<std::uint8_t> bytes = ResourceBytes(module_, RT_MANIFEST, MAKEINTRESOURCEA(1), kNeutral);
   ASSERT_FALSE(bytes.empty());
   const std::string text(bytes.begin(), bytes.end());
@@ -531,11 +532,27 @@ TEST_P(ResourcesTest, ManifestIsABareAssembly) {
   EXPECT_NE(tag.find("xmlns=\"urn:schemas-microsoft-com:asm.v1\""), std::string::npos) << tag;
   EXPECT_NE(tag.find("manifestVersion=\"1.0\""), std::string::npos) << tag;
 
-  // Between the opening and the closing tag there is only white space.
   const std::size_t close = text.find("</assembly>", openEnd);
   ASSERT_NE(close, std::string::npos) << text;
-  EXPECT_EQ(text.find_first_not_of(" \t\r\n", openEnd + 1), close) << "the assembly has child elements";
   EXPECT_EQ(text.find_first_not_of(" \t\r\n", close + std::strlen("</assembly>")), std::string::npos);
+  // The assembly's elements and texts, without the texts between elements
+  // that are only white space.
+  std::string content;
+  for (std::size_t at = openEnd + 1; at < close;) {
+    const std::size_t tag = text.find('<', at);  // at the latest the closing tag
+    const std::string between = text.substr(at, tag - at);
+    if (between.find_first_not_of(" \t\r\n") != std::string::npos) content += between;
+    if (tag == close) break;
+    const std::size_t tagEnd = text.find('>', tag);
+    ASSERT_NE(tagEnd, std::string::npos) << text;
+    content += text.substr(tag, tagEnd + 1 - tag);
+    at = tagEnd + 1;
+  }
+  EXPECT_EQ(content,
+            "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
+            "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>"
+            "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor"
+            "</dpiAwareness></windowsSettings></application>");
 }
 
 INSTANTIATE_TEST_SUITE_P(Carriers, ResourcesTest, ::testing::Values(Carrier::kProgram, Carrier::kTestExecutable),

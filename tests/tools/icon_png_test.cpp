@@ -96,8 +96,10 @@ TEST(WriteIconPng, ReportsAFileThatCannotBeWritten) {
 TEST(ParseIconPngArguments, ReadsOptionsAndRejectsWhatIsNotARequest) {
   IconPngRequest request;
   std::string error;
-  const char* full[] = {"--top", "AB", "--bottom", "", "--scale", "2", "--background", "c0C0c0", "-13", "out.png"};
-  ASSERT_TRUE(ParseIconPngArguments(10, full, request, error)) << error;
+  const char* full[] = {"--top",   "AB", "--bottom",     "",       "--size", "24",
+                        "--scale", "2",  "--background", "c0C0c0", "-13",    "out.png"};
+  ASSERT_TRUE(ParseIconPngArguments(12, full, request, error)) << error;
+  EXPECT_EQ(request.size, 24);
   EXPECT_EQ(request.topLabel, "AB");
   EXPECT_EQ(request.bottomLabel, "");
   EXPECT_EQ(request.scale, 2);
@@ -112,6 +114,8 @@ TEST(ParseIconPngArguments, ReadsOptionsAndRejectsWhatIsNotARequest) {
       {"--scale", "0", "13", "a.png"},
       {"--scale", "65", "13", "a.png"},
       {"--scale", "2x", "13", "a.png"},
+      {"--size", "15", "13", "a.png"},
+      {"--size", "257", "13", "a.png"},
       {"--background", "fffff", "13", "a.png"},
       {"--background", "ggffff", "13", "a.png"},
       {"2147483648", "a.png"},

@@ -23,8 +23,8 @@
 struct CActivityIconTestAccess {
   static HBITMAP ColorBitmap(const CActivityIcon& icon) { return icon.colorBitmap.get(); }
   static HBITMAP MaskBitmap(const CActivityIcon& icon) { return icon.maskBitmap.get(); }
-  static HFONT CreateLabelFont() { return CActivityIcon::CreateLabelFont(); }
-  static HFONT (*&FontSource())() { return CActivityIcon::labelFontSource; }
+  static HFONT CreateLabelFont(int cellHeight = 8) { return CActivityIcon::CreateLabelFont(cellHeight); }
+  static HFONT (*&FontSource())(int) { return CActivityIcon::labelFontSource; }
 };
 
 namespace {
@@ -52,12 +52,16 @@ const IconCode SWEEP[] = {
     100715,  111515, 120116, 130712, 139999, 140099, 159901, 160000, 171507, 180808, 190303, 991515, INT_MAX,
 };
 
-TEST(CActivityIcon, PaintsWhatTheModelPaintsForEveryStyle) {
+TEST(CActivityIcon, PaintsWhatTheModelPaintsForEveryStyleAtEverySize) {
   const std::pair<const char*, const char*> labels[] = {{"", ""}, {"TAV", "OLI"}, {"WWWWW", "MMMM"}, {"", "R W"}};
-  for (const IconCode code : SWEEP) {
-    for (const auto& [top, bottom] : labels) {
-      const CActivityIcon icon(top, bottom, code);
-      EXPECT_TRUE(MatchesModel(Painted(icon), top, bottom, code));
+  for (const int size : {16, 20, 24, 28, 32}) {
+    for (const IconCode code : SWEEP) {
+      for (const auto& [top, bottom] : labels) {
+        const CActivityIcon icon(top, bottom, code, size);
+        const IconRaster painted = Painted(icon);
+        ASSERT_EQ(painted.size, size);
+        EXPECT_TRUE(MatchesModel(painted, top, bottom, code));
+      }
     }
   }
 }
@@ -190,10 +194,10 @@ class FontSelectionFailure : public testing::Test {
   static inline int failAt = 0;
   static inline std::vector<HFONT> handedOut;
 
-  static HFONT Source() {
+  static HFONT Source(int cellHeight) {
     ++calls;
     if (calls == failAt) return nullptr;
-    handedOut.push_back(Access::CreateLabelFont());
+    handedOut.push_back(Access::CreateLabelFont(cellHeight));
     return handedOut.back();
   }
 
@@ -206,7 +210,7 @@ class FontSelectionFailure : public testing::Test {
   }
   void TearDown() override { Access::FontSource() = saved; }
 
-  HFONT (*saved)() = nullptr;
+  HFONT (*saved)(int) = nullptr;
 };
 
 TEST_F(FontSelectionFailure, EachStyleAsksForOneFontPerLabelledRasterAndDeletesIt) {

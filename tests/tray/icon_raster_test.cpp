@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "tests/tray/raster_art.h"
 
@@ -333,6 +335,169 @@ TEST(LabelGlyphArea, OutsideItThePictureIsTheShapesAlone) {
       }
     }
   }
+}
+
+// The sizes the notification area asks for at 100 % to 200 %, and 22 for
+// the Linux hosts that draw 22 px.
+const int SIZES[] = {16, 20, 22, 24, 28, 32};
+
+// Every pixel's colour is one the style paints with: no blending anywhere.
+std::vector<Rgb> Palette(IconCode code) {
+  switch (IconStyleOf(code)) {
+    case IconStyle::Symbol: return {RGB_BLACK, IconKeyColor(code)};
+    case IconStyle::Char: return {IconKeyColor(code), CHAR_LABEL_COLOR};
+    case IconStyle::Bar: break;
+  }
+  return {RGB_BLACK, READ_BAR_COLOR, WRITE_BAR_COLOR, IconKeyColor(code)};
+}
+
+// Rows of column x, from the bottom up, that carry a bar (the base line
+// below it and the labels over it aside).
+int BarPixels(const IconRaster& shapes, int x, Rgb barColor) {
+  int count = 0;
+  for (int y = 0; y < shapes.size; ++y) count += shapes.ColorAt(x, y) == barColor;
+  return count;
+}
+
+TEST(IconSizes, EverySizeKeepsThePaletteTheBarOrderAndMultiplesOfSixteenScaleExactly) {
+  for (const int size : SIZES) {
+    SCOPED_TRACE(size);
+    const IconLayout layout = LayoutFor(size);
+    EXPECT_EQ(layout.size, size);
+    for (const IconCode code : SWEEP) {
+      const IconRaster raster = PaintIconRaster("TAV", "OLI", code, size);
+      ASSERT_EQ(raster.size, size);
+      const std::vector<Rgb> palette = Palette(code);
+      for (std::size_t i = 0; i < raster.color.size(); ++i) {
+        EXPECT_NE(std::find(palette.begin(), palette.end(), raster.color[i]), palette.end()) << code << " pixel " << i;
+        if (!raster.opaque[i]) {
+          EXPECT_EQ(raster.color[i], RGB_BLACK) << code << " pixel " << i;
+        }
+      }
+      // 32 px is the 16 px picture with every pixel doubled.
+      if (size % ICON_SIZE != 0) continue;
+      const IconRaster small = PaintIconRaster("TAV", "OLI", code);
+      const int factor = size / ICON_SIZE;
+      for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+          ASSERT_EQ(raster.ColorAt(x, y), small.ColorAt(x / factor, y / factor))
+              << code << " (" << x << "," << y << ")";
+          ASSERT_EQ(raster.OpaqueAt(x, y), small.OpaqueAt(x / factor, y / factor))
+              << code << " (" << x << "," << y << ")";
+        }
+      }
+    }
+    // Taller bars for larger heights, in both groups, the gap between them
+    // never filled; a full bar reaches the top.
+    int lastRead = -1;
+    int lastWrite = -1;
+    for (int height = 0; height <= 15; ++height) {
+      const IconRaster shapes = PaintIconShapes(130000 + height * 100 + height, size);
+      const int read = BarPixels(shapes, 0, READ_BAR_COLOR);
+      const int write = BarPixels(shapes, size - 1, WRITE_BAR_COLOR);
+      EXPECT_GT(read, lastRead) << "height " << height;
+      EXPECT_EQ(write, read) << "height " << height;
+      for (int x = 0; x < size; ++x) {
+        const bool inRead = BarPixels(shapes, x, READ_BAR_COLOR) > 0;
+        const bool inWrite = BarPixels(shapes, x, WRITE_BAR_COLOR) > 0;
+        EXPECT_TRUE(!inRead || x < size / 2) << x;
+        EXPECT_TRUE(!inWrite || x >= size / 2) << x;
+        if (height > 0) {
+          EXPECT_NE(inRead || inWrite, x >= size / 2 - layout.stroke && x < size / 2 + layout.stroke) << x;
+        }
+      }
+      lastRead = read;
+      lastWrite = write;
+    }
+    EXPECT_EQ(lastRead, size - layout.stroke);
+    EXPECT_EQ(lastWrite, size - layout.stroke);
+    // Heights above 15 draw like 15, at every size.
+    EXPECT_EQ(ColorArt(PaintIconShapes(139999, size)), ColorArt(PaintIconShapes(131515, size)));
+  }
+}
+
+TEST(IconSizes, TheDesignDrawnNativelyAtTwentyFourPixels) {
+  EXPECT_PRED_FORMAT2(SameArt, Art(R"(
+    ........................
+    .........BBBBBB.........
+    .........BBBBBB.........
+    ......BBB......BBB......
+    ......BBB......BBB......
+    ....BB............BB....
+    ....BBBBB......BBBBB....
+    ....BBBBB......BBBBB....
+    ....BB...BBBBBB...BB....
+    ....BB...BBBBBB...BB....
+    ....BB............BB....
+    ....BB............BB....
+    ....BB.........BBBBBBBB.
+    ....BB.........BBBBBBBB.
+    ....BB............BB....
+    ....BB............BB....
+    ....BB............BB....
+    ....BB............BB....
+    ....BB............BB....
+    ......BBB......BBB......
+    ......BBB......BBB......
+    .........BBBBBB.........
+    .........BBBBBB.........
+    ........................
+  )"),
+                      ColorArt(PaintIconRaster("TAV", "OLI", 13, 24)));
+  EXPECT_PRED_FORMAT2(SameArt, Art(R"(
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBByyyBByBByByBBBBBBB
+    BBBBBBByBByByByByBBBBBBB
+    BBBBBBByBByyyByByBBBBBBB
+    BBBBBBByBByByByByBBBBBBB
+    BBBBBBByBByByBByBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBByBByBBByyyBBBBBBB
+    BBBBBByByByBBBByBBBBBBBB
+    BBBBBByByByBBBByBBBBBBBB
+    BBBBBByByByBBBByBBBBBBBB
+    BBBBBBByBByyyByyyBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+  )"),
+                      ColorArt(PaintIconRaster("TAV", "OLI", 113, 24)));
+  EXPECT_PRED_FORMAT2(SameArt, Art(R"(
+    ........................
+    ........................
+    ......BBB..B..B.B.......
+    .......B..B.B.B.B.......
+    .......B..BBB.B.B.......
+    .......B..B.B.B.B.......
+    .......B..B.B..B........
+    ........................
+    ........................
+    ........................
+    ........................
+    ........................
+    GGGGGGGGGG..............
+    GGGGGGBBGG...B...B......
+    GGGGGGBGBG...B...B......
+    GGGGGGBBGG...BRBRBRRRRRR
+    GGGGGGBGBG...BBRBBRRRRRR
+    GGGGGGBGBG...BRRRBRRRRRR
+    GGGGGGGGGG....RRRRRRRRRR
+    GGGGGGGGGG....RRRRRRRRRR
+    GGGGGGGGGG....RRRRRRRRRR
+    GGGGGGGGGG....RRRRRRRRRR
+    BBBBBBBBBBBBBBBBBBBBBBBB
+    BBBBBBBBBBBBBBBBBBBBBBBB
+  )"),
+                      ColorArt(PaintIconRaster("TAV", "OLI", 130705, 24)));
 }
 
 TEST(IconTextsOf, NullLabelsCountAsEmpty) {

@@ -25,8 +25,8 @@ const ArtLegend& DefaultLegend() {
 
 std::string ColorArt(const IconRaster& raster, const ArtLegend& legend) {
   std::string art;
-  for (int y = 0; y < ICON_SIZE; ++y) {
-    for (int x = 0; x < ICON_SIZE; ++x) {
+  for (int y = 0; y < raster.size; ++y) {
+    for (int x = 0; x < raster.size; ++x) {
       const Rgb color = raster.ColorAt(x, y);
       const auto entry = std::find_if(legend.begin(), legend.end(), [&](const auto& e) { return e.first == color; });
       art += entry == legend.end() ? '?' : entry->second;
@@ -40,7 +40,7 @@ std::string PixelSetArt(const IconPixelSet& pixels) {
   std::string art;
   for (std::size_t i = 0; i < pixels.size(); ++i) {
     art += pixels[i] ? '#' : '.';
-    if (i % ICON_SIZE == ICON_SIZE - 1) art += '\n';
+    if (i % static_cast<std::size_t>(pixels.Side()) == static_cast<std::size_t>(pixels.Side()) - 1) art += '\n';
   }
   return art;
 }

@@ -1,4 +1,4 @@
-// Icon rasters as 16 lines of characters, so that a test can show the
+// Icon rasters as lines of characters, one per row, so that a test can show the
 // picture it expects and a failure shows the rows that differ.
 #pragma once
 
