@@ -42,7 +42,7 @@ bool ModelPixelAt(const IconPlacement& placement, int x, int y, int& modelX, int
   return true;
 }
 
-void MakeIconPixmaps(const IconRaster& raster, const std::vector<int>& sizes, IconPixmaps& pixmaps) {
+void MakeIconPixmaps(const IconPicture& picture, const std::vector<int>& sizes, IconPixmaps& pixmaps) {
   pixmaps.resize(sizes.size());
   for (std::size_t i = 0; i < pixmaps.size(); ++i) {
     IconPixmap& pixmap = pixmaps[i];
@@ -50,14 +50,22 @@ void MakeIconPixmaps(const IconRaster& raster, const std::vector<int>& sizes, Ic
     // Allocates only at a new size.
     const auto side = static_cast<std::size_t>(pixmap.size);
     pixmap.argb.resize(side * side * 4);
-    const IconPlacement placement = PlaceIcon(pixmap.size);
     std::uint8_t* at = pixmap.argb.data();
+    if (pixmap.size > ICON_SIZE && pixmap.size % ICON_SIZE != 0) {
+      // 20, 22, 24 px: the design drawn at that size.
+      const IconRaster native = PaintTrayIcon(picture.code, pixmap.size);
+      for (int y = 0; y < pixmap.size; ++y) {
+        for (int x = 0; x < pixmap.size; ++x, at += 4) PutPixel(at, native, x, y);
+      }
+      continue;
+    }
+    const IconPlacement placement = PlaceIcon(pixmap.size);
     for (int y = 0; y < pixmap.size; ++y) {
       for (int x = 0; x < pixmap.size; ++x, at += 4) {
         int modelX = 0;
         int modelY = 0;
         if (ModelPixelAt(placement, x, y, modelX, modelY)) {
-          PutPixel(at, raster, modelX, modelY);
+          PutPixel(at, picture.raster, modelX, modelY);
         } else {
           at[0] = at[1] = at[2] = at[3] = 0;
         }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "linux/tray_icon.h"
 #include "tray/icon_raster.h"
 
 // How the 16x16 picture sits on a square canvas of any size: enlarged by the
@@ -40,7 +41,8 @@ struct IconPixmap {
 // tray_host_linux's to say.
 using IconPixmaps = std::vector<IconPixmap>;
 
-// Paints the raster at each of the sizes by PlaceIcon. Opaque pixels (black
-// on the mask) keep their colour at full alpha; where the mask is white, and
-// around the picture, the pixmap is fully transparent.
-void MakeIconPixmaps(const IconRaster& raster, const std::vector<int>& sizes, IconPixmaps& pixmaps);
+// The picture at each of the sizes, each drawn natively by the pixel model
+// (whole multiples of 16 are the 16 px picture enlarged pixel for pixel).
+// Opaque pixels (black on the mask) keep their colour at full alpha; where
+// the mask is white the pixmap is fully transparent.
+void MakeIconPixmaps(const IconPicture& picture, const std::vector<int>& sizes, IconPixmaps& pixmaps);

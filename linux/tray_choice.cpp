@@ -46,7 +46,7 @@ void CTrayChoice::DropItem() {
 }
 
 void CTrayChoice::ShowIcon(IconCode code, const char* newTooltip) {
-  picture = PaintIconRaster(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL, code);
+  picture = PaintIconPicture(code);
   tooltip = newTooltip;
   // The tray that shows the icon gets it; while none does, both keep it, so
   // that whichever host comes first shows it at once. A tray that takes

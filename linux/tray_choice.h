@@ -73,6 +73,6 @@ class CTrayChoice {
   unique_sd_event_source choiceDeadline;
   unique_sd_event_source noTrayDeadline;
   bool started = false;
-  IconRaster picture;  // the one picture of the last change
+  IconPicture picture;  // the one picture of the last change
   std::string tooltip;
 };

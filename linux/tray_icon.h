@@ -11,6 +11,23 @@
 #include "res/resource.h"
 #include "tray/icon_raster.h"
 
+// The icon of one change: its code and its 16 px picture with the tray's
+// labels, painted once. A tray that shows another size has the pixel model
+// draw that size natively from the code.
+struct IconPicture {
+  IconCode code = 0;
+  IconRaster raster;  // ICON_SIZE square
+};
+
+// The code's picture with the tray's labels, size pixels square.
+inline IconRaster PaintTrayIcon(IconCode code, int size) {
+  return PaintIconRaster(TRAY_TOP_LABEL, TRAY_BOTTOM_LABEL, code, size);
+}
+
+inline IconPicture PaintIconPicture(IconCode code) {
+  return {code, PaintTrayIcon(code, ICON_SIZE)};
+}
+
 struct TrayMenuItem {
   int id;  // the command the item sends, as on Windows
   const char* label;
@@ -36,5 +53,5 @@ class CTrayIcon {
 
   // Shows the picture and takes the tooltip. Called only when the picture
   // changes, so an unchanged icon costs nothing.
-  virtual void ReplaceIcon(const IconRaster& picture, const char* tooltip) = 0;
+  virtual void ReplaceIcon(const IconPicture& picture, const char* tooltip) = 0;
 };

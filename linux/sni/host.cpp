@@ -122,8 +122,9 @@ TrayHost IdentifyTrayHostOf(pid_t watcherPid) {
 }
 
 const TrayHostTraits& TraitsOf(TrayHost host) {
-  // The 16 px picture sits unscaled in the middle of a larger canvas, or
-  // fills a whole multiple of 16 enlarged pixel by pixel.
+  // Each size offered is the design drawn at that size (a whole multiple of
+  // 16 is the 16 px picture enlarged pixel by pixel), for a host that draws
+  // it unscaled.
   static const TrayHostTraits nearestOf16And22{{ICON_SIZE, 22}};
   static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
   static const TrayHostTraits only16{{ICON_SIZE}};

@@ -317,7 +317,7 @@ void CStatusNotifier::SetShown(bool shown) {
   if (onShown) onShown(shown);
 }
 
-void CStatusNotifier::ReplaceIcon(const IconRaster& picture, const char* newTooltip) {
+void CStatusNotifier::ReplaceIcon(const IconPicture& newPicture, const char* newTooltip) {
   char text[sizeof tooltip];
   std::snprintf(text, sizeof text, "%s", newTooltip != nullptr ? newTooltip : "");
   // Every signal makes each host fetch the property again: the tooltip,
@@ -325,13 +325,13 @@ void CStatusNotifier::ReplaceIcon(const IconRaster& picture, const char* newTool
   // when its text is new.
   const bool tooltipChanged = std::strcmp(text, tooltip) != 0;
   std::memcpy(tooltip, text, sizeof text);
-  raster = picture;
+  picture = newPicture;
   Repaint();
   if (tooltipChanged && itemObject) Emit("NewToolTip");
 }
 
 void CStatusNotifier::Repaint() {
-  MakeIconPixmaps(raster, pixmapSizes, pixmaps);
+  MakeIconPixmaps(picture, pixmapSizes, pixmaps);
   if (itemObject) Emit("NewIcon");
 }
 

@@ -52,7 +52,7 @@ class CStatusNotifier : public CTrayIcon {
 
   // Hosts are told with NewIcon, and with NewToolTip when the tooltip's text
   // is new.
-  void ReplaceIcon(const IconRaster& picture, const char* tooltip) override;
+  void ReplaceIcon(const IconPicture& newPicture, const char* tooltip) override;
 
   // Takes the objects off the bus and gives up the name: the watcher drops
   // the item.
@@ -103,6 +103,6 @@ class CStatusNotifier : public CTrayIcon {
   unique_bus_slot pendingCall;  // the watcher's owner, or the registration
   unique_sd_event_source retryTimer;
   char tooltip[128] = "";
-  IconRaster raster;  // the picture, for other sizes
+  IconPicture picture;  // for other sizes
   IconPixmaps pixmaps;
 };

@@ -257,8 +257,8 @@ int CXEmbedIcon::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec
   return 0;
 }
 
-void CXEmbedIcon::ReplaceIcon(const IconRaster& picture, const char* /*tooltip*/) {
-  raster = picture;
+void CXEmbedIcon::ReplaceIcon(const IconPicture& picture, const char* /*tooltip*/) {
+  raster = picture.raster;
   PaintIcon();
 }
 

@@ -43,7 +43,7 @@ class CXEmbedIcon final : public CTrayIcon {
   // Takes the icon out of the tray and docks no more until the next Add:
   // the icon is shown elsewhere.
   void Remove();
-  void ReplaceIcon(const IconRaster& picture, const char* tooltip) override;
+  void ReplaceIcon(const IconPicture& picture, const char* tooltip) override;
 
  private:
   enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   }
   IconPixmaps pixmaps;
   // The labels the controller gives every icon, at every size a host is offered.
-  MakeIconPixmaps(PaintIconRaster("TAV", "OLI", std::atoi(argv[1])), {16, 22, 24, 32, 48}, pixmaps);
+  MakeIconPixmaps(PaintIconPicture(std::atoi(argv[1])), {16, 22, 24, 32, 48}, pixmaps);
   for (const IconPixmap& pixmap : pixmaps) {
     std::printf("%d ", pixmap.size);
     for (std::uint8_t byte : pixmap.argb) std::printf("%02x", byte);

@@ -25,7 +25,7 @@ TEST(IconPixmap, WritesAlphaRedGreenBlueInThatByteOrder) {
   raster.color[ICON_SIZE * 3 + 5] = Rgb{0xFF, 0x80, 0x01};  // (5, 3)
   raster.opaque[ICON_SIZE * 3 + 5] = true;
   IconPixmaps pixmaps;
-  MakeIconPixmaps(raster, {ICON_SIZE}, pixmaps);
+  MakeIconPixmaps(IconPicture{0, raster}, {ICON_SIZE}, pixmaps);
   const std::vector<std::uint8_t>& small = SixteenPixels(pixmaps).argb;
   EXPECT_EQ(small[0], 0xFF);
   EXPECT_EQ(small[1], 0x12);
@@ -41,7 +41,7 @@ TEST(IconPixmap, WhiteMaskIsFullyTransparentWhateverTheColour) {
   IconRaster raster;
   raster.color[1] = RGB_WHITE;  // colour without the mask: still see-through
   IconPixmaps pixmaps;
-  MakeIconPixmaps(raster, {ICON_SIZE}, pixmaps);
+  MakeIconPixmaps(IconPicture{0, raster}, {ICON_SIZE}, pixmaps);
   const Argb clear = PixelAt(SixteenPixels(pixmaps), 1, 0);
   EXPECT_EQ(clear.alpha, 0);
   EXPECT_EQ(clear.red, 0);
@@ -49,8 +49,9 @@ TEST(IconPixmap, WhiteMaskIsFullyTransparentWhateverTheColour) {
   EXPECT_EQ(clear.blue, 0);
 }
 
-// Whole multiples of 16 enlarge the picture pixel by pixel; 22 and 24 carry
-// it unscaled in their middle, with a transparent border.
+// In a window of any size (the XEmbed icon's), whole multiples of 16 enlarge
+// the picture pixel by pixel; 22 and 24 carry it unscaled in their middle,
+// with a transparent border.
 struct Placement {
   int size, factor, offset;
 };
@@ -93,9 +94,13 @@ TEST(IconPixmap, PlacementEnlargesWholeMultiplesAndCentresTheRest) {
   }
 }
 
-TEST(IconPixmap, EverySizeAHostIsOfferedCarriesThePaintedIconByThePlacement) {
+// A pixmap is the design drawn at its size: whole multiples of 16 are the
+// 16 px picture enlarged pixel by pixel, 22 and 24 px the model's own
+// picture of that size, filling the pixmap.
+TEST(IconPixmap, EverySizeAHostIsOfferedCarriesThePictureDrawnAtThatSize) {
   // A bar icon: bars, base line, labels and see-through parts.
-  const IconRaster raster = PaintIconRaster("TAV", "OLI", 130709);
+  const IconPicture picture = PaintIconPicture(130709);
+  const IconRaster& raster = picture.raster;
   std::vector<int> sizes;
   for (TrayHost host : {TrayHost::Unknown, TrayHost::Xfce, TrayHost::Plasma, TrayHost::Lxqt, TrayHost::Mate,
                         TrayHost::Xapp, TrayHost::Cinnamon, TrayHost::Gnome, TrayHost::Waybar, TrayHost::Swaybar}) {
@@ -104,9 +109,22 @@ TEST(IconPixmap, EverySizeAHostIsOfferedCarriesThePaintedIconByThePlacement) {
     sizes.insert(sizes.end(), offered.begin(), offered.end());
   }
   IconPixmaps pixmaps;
-  MakeIconPixmaps(raster, sizes, pixmaps);
+  MakeIconPixmaps(picture, sizes, pixmaps);
   ASSERT_EQ(pixmaps.size(), sizes.size());
   for (const IconPixmap& pixmap : pixmaps) {
+    if (pixmap.size % ICON_SIZE != 0) {
+      const IconRaster native = PaintIconRaster("TAV", "OLI", 130709, pixmap.size);
+      for (int y = 0; y < pixmap.size; ++y) {
+        for (int x = 0; x < pixmap.size; ++x) {
+          const Argb pixel = PixelAt(pixmap, x, y);
+          ASSERT_EQ(pixel.alpha, native.OpaqueAt(x, y) ? 0xFF : 0x00) << pixmap.size << ": " << x << ',' << y;
+          if (native.OpaqueAt(x, y)) {
+            ASSERT_EQ((Rgb{pixel.red, pixel.green, pixel.blue}), native.ColorAt(x, y)) << pixmap.size;
+          }
+        }
+      }
+      continue;
+    }
     const Placement* expected = ExpectedPlacement(pixmap.size);
     ASSERT_NE(expected, nullptr) << pixmap.size;
     ASSERT_EQ(pixmap.argb.size(), static_cast<std::size_t>(pixmap.size * pixmap.size * 4));

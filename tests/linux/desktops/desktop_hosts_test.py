@@ -88,7 +88,8 @@ class DesktopHostTest(unittest.TestCase):
         os.chmod(self.work, 0o755)  # sway's session runs as another user
         self.host, self.menu_button = new_host(self.host_name, os.path.join(self.work, "host"), self.scale)
         os.makedirs(self.host.dir, exist_ok=True)
-        self.model = screen_match.model_picture(ARGS.pixmap, IDLE_BAR)
+        # Hosts that draw a 22 px pixmap unscaled show the design drawn at 22.
+        self.model = screen_match.model_picture(ARGS.pixmap, IDLE_BAR, getattr(self.host, "icon_size", 16))
         self.factor = self.host.icon_scale
         self.gleamo = None
 

@@ -42,6 +42,7 @@ type=statusnotifier
 class LxqtHost:
     name = "lxqt"
     icon_scale = 1
+    icon_size = 22  # the pixmap it draws, unscaled
 
     def __init__(self, work_dir, scale=1):
         self.dir = work_dir

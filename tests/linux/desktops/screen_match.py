@@ -1,6 +1,6 @@
 """Finds gleamo's 16x16 picture on a screenshot, pixel-exact.
 
-    model = model_picture(pixmap_tool, code)        # 16x16 ARGB from gleamo_test_pixmap
+    model = model_picture(pixmap_tool, code, size)  # size x size ARGB from gleamo_test_pixmap
     found = find_picture(rgb, width, height, model, factor)   # (left, top) or None
 
 A match: every opaque model pixel shows exactly its colour, enlarged to
@@ -10,16 +10,16 @@ same colour (the host's background there, not a blend).
 from fixtures import model_pixmaps
 
 
-def model_picture(pixmap_tool, code):
-    """The 16 px pixmap of the code as 16*16*4 ARGB bytes."""
-    for size, argb in model_pixmaps(pixmap_tool, code):
-        if size == 16:
+def model_picture(pixmap_tool, code, size=16):
+    """The pixmap of the code at that size as size*size*4 ARGB bytes."""
+    for pixmap_size, argb in model_pixmaps(pixmap_tool, code):
+        if pixmap_size == size:
             return argb
-    raise AssertionError("gleamo_test_pixmap printed no 16 px pixmap")
+    raise AssertionError("gleamo_test_pixmap printed no %d px pixmap" % size)
 
 
 def find_picture(rgb, width, height, model, factor=1):
-    size = 16
+    size = int((len(model) // 4) ** 0.5)
     opaque = [(x, y, model[(y * size + x) * 4 + 1:(y * size + x) * 4 + 4])
               for y in range(size) for x in range(size) if model[(y * size + x) * 4] == 0xFF]
     clear = [(x, y) for y in range(size) for x in range(size) if model[(y * size + x) * 4] != 0xFF]
