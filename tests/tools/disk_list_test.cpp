@@ -34,26 +34,6 @@ TEST(DisksFromCountsText, TakesEveryWellFormedLineAndSkipsTheRest) {
   EXPECT_EQ(disks[0].bytesRead, 0u);  // a scripted disk knows only its counts
 }
 
-TEST(FaultsFromCountsText, TakesTheFaultLinesAndNoDiskFromThem) {
-  const char* const text =
-      "sda 100 200\n"
-      "refuse-connect 3\n"
-      "  fail-enum\t0x80010108 \r\n"  // blanks around, hexadecimal, CR LF
-      "stall-next 60000\n"
-      "stall-next 5 ms\n"        // a word too many
-      "fail-enum 0x\n"           // no digits
-      "fail-enum 0x100000000\n"  // beyond 32 bits
-      "refuse-connects 9\n"      // another word
-      "stall-next -1\n";         // a sign
-  const WmiFaults faults = FaultsFromCountsText(text);
-  EXPECT_EQ(faults.refusedConnections, 3u);
-  EXPECT_EQ(faults.enumFailure, 0x80010108u);
-  EXPECT_EQ(faults.stallMs, 60000u);
-  EXPECT_EQ(Names(DisksFromCountsText(text)), std::vector<std::string>{"sda"});
-  const WmiFaults none = FaultsFromCountsText("sda 100 200\n");
-  EXPECT_EQ(none.refusedConnections + none.enumFailure + none.stallMs, 0u);
-}
-
 TEST(DisksFromDiskStats, KeepsTheWholeDisksWithTheirCountsBytesAndTimes) {
   const std::vector<DiskCounters> disks = DisksFromDiskStats(
       "   7       0 loop0 5 0 10 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
