@@ -72,12 +72,14 @@ ActivitySample ScaleCounters(CounterScale& scale, const PollTotals& poll) {
 ActivitySample ScaleCounters(CounterScale& scale) {
   const bool sameInstances =
       scale.instanceCount == scale.prevInstanceCount && scale.instanceSignature == scale.prevInstanceSignature;
-  if (sameInstances) {
+  const bool comparable = sameInstances && !scale.freshBaseline;
+  scale.freshBaseline = false;
+  if (comparable) {
     UpdateDelta(scale.readTotal, scale.prevReadTotal, scale.readDelta);
     UpdateDelta(scale.writeTotal, scale.prevWriteTotal, scale.writeDelta);
   } else {
-    // A disk left or joined: the totals cannot be compared. Measure from
-    // this poll's totals next time.
+    // A disk left or joined, or the polls had a gap: the totals cannot be
+    // compared. Measure from this poll's totals next time.
     scale.readDelta = 0;
     scale.writeDelta = 0;
   }

@@ -20,6 +20,11 @@ struct CounterScale {
   std::uint32_t writeHeight = 0;
   std::uint32_t lastSample = 0;  // readTotal + writeTotal of the last completed poll
 
+  // The next completed poll only records its totals, as after a change of
+  // the disks: set after a gap in the polls, whose totals cannot be compared
+  // across it without showing the whole gap's work as one tick's.
+  bool freshBaseline = false;
+
   // The set of disk instances a poll walked: how many, and a sum of their
   // names' hashes, which is the same in any order. A poll whose set differs
   // from the last completed poll's measures nothing, since its totals

@@ -11,7 +11,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-constexpr LONG WAIT_WITHOUT_LIMIT = -1;  // WBEM_INFINITE, which does not fit the enum's LONG parameter
+bool lastPollCompleted = false;
 
 namespace {
 
@@ -56,6 +56,7 @@ PropertyKind KindOf(const VARIANT& value) {
 }  // namespace
 
 ActivitySample PollDiskCounters(IWbemServices* services) {
+  lastPollCompleted = false;
   // Without a connection there is nothing to poll: the last sample keeps the
   // icon idle.
   if (services == nullptr) return static_cast<ActivitySample>(counterScale.lastSample);
@@ -80,9 +81,17 @@ ActivitySample PollDiskCounters(IWbemServices* services) {
   for (;;) {
     ComPtr<IWbemClassObject> instance;
     ULONG returned = 0;
-    if (instances->Next(WAIT_WITHOUT_LIMIT, 1, &instance, &returned) != 0) break;  // end of data, or a failure
+    const HRESULT next = instances->Next(INSTANCE_WAIT_MS, 1, &instance, &returned);
+    if (next == WBEM_S_TIMEDOUT) {
+      // Some disks may be counted already: scaling a part of them would
+      // show their whole count as activity next time.
+      std::printf("DiskPerf instances timed out!\n");
+      return static_cast<ActivitySample>(counterScale.lastSample);
+    }
+    if (next != 0) break;  // end of data, or a failure
     if (instance) AddInstanceCounters(instance.Get(), perfData.value);
   }
+  lastPollCompleted = true;
   return ScaleCounters(counterScale);
 }
 

@@ -2,10 +2,12 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 
 #include "activity/bounded_string_copy.h"
+#include "activity/counter_scale.h"
 #include "activity/disk_counters_win32.h"
 #include "common/win32_handles.h"
 
@@ -26,8 +28,21 @@ constexpr DWORD COMPUTER_NAME_CAPACITY = 16;
 constexpr DWORD DOT_INTERVAL_MS = 300;
 
 // How many CoInitialize calls of ConnectAndPoll still wait for their
-// CoUninitialize (one, after a run that kept COM; a repeated run adds one).
+// CoUninitialize: one while COM is kept, none before or after.
 int comHeldByConnect = 0;
+// The process's COM security was set for the COM that ConnectAndPoll keeps.
+// The platform takes it once per process: a second call is refused.
+bool comSecuritySet = false;
+
+// The failures of the WMI counters, between SampleWmiCounters calls.
+struct WmiFailures {
+  bool failing = false;    // the last connection or poll did not complete
+  DWORD failingSince = 0;  // GetTickCount when the tick that began them began
+  DWORD pauseFrom = 0;     // while WmiServices is null: a connection waits
+  DWORD pauseMs = 0;       //   this long from pauseFrom
+  DWORD nextPauseMs = FIRST_RECONNECT_PAUSE_MS;
+};
+WmiFailures wmiFailures;
 
 void ReportComFailure() {
   std::printf("COM stuff is hosed!\r\n");
@@ -52,14 +67,19 @@ DWORD WINAPI ConnectProgressThread(LPVOID event) {
 }
 
 ActivitySample ConnectAndPoll() {
-  if (CoInitialize(nullptr) < 0) {
-    ReportComFailure();
-    return 0;
+  if (comHeldByConnect == 0) {
+    if (CoInitialize(nullptr) < 0) {
+      ReportComFailure();
+      return 0;
+    }
+    ++comHeldByConnect;
   }
-  ++comHeldByConnect;
-  if (!InitComSecurity()) {
-    ReportComFailure();
-    return 0;
+  if (!comSecuritySet) {
+    if (!InitComSecurity()) {
+      ReportComFailure();
+      return 0;
+    }
+    comSecuritySet = true;
   }
 
   ComPtr<IWbemLocator> locator;
@@ -76,6 +96,7 @@ ActivitySample ConnectAndPoll() {
     locator.Reset();
     CoUninitialize();
     --comHeldByConnect;
+    comSecuritySet = false;  // it went with COM
     return ActivitySample{0};
   };
 
@@ -130,7 +151,41 @@ void ReleaseWmiServices() {
   }
 }
 
+CounterSample SampleWmiCounters(bool firstTick) {
+  WmiFailures& failures = wmiFailures;
+  const DWORD start = GetTickCount();
+  const bool connect = firstTick || (WmiServices == nullptr && start - failures.pauseFrom >= failures.pauseMs);
+  // After a gap, the first poll that completes only records its totals.
+  const bool baseline = counterScale.freshBaseline;
+  const ActivitySample total = connect ? ConnectAndPoll() : PollDiskCounters(WmiServices);
+  const bool completed = WmiServices != nullptr && lastPollCompleted;
+  if (completed) {
+    failures = WmiFailures{};
+    return CounterSample{total, !baseline, nullptr};
+  }
+
+  const DWORD end = GetTickCount();
+  if (!failures.failing) {
+    failures.failing = true;
+    failures.failingSince = start;
+  }
+  const bool gone = end - failures.failingSince >= WMI_GONE_AFTER_MS;
+  // A refused connection, or services that have failed for long enough: the
+  // next connection waits, longer after every failure.
+  if ((connect && WmiServices == nullptr) || (gone && WmiServices != nullptr)) {
+    ReleaseWmiServices();
+    counterScale.freshBaseline = true;
+    failures.pauseFrom = end;
+    failures.pauseMs = failures.nextPauseMs;
+    failures.nextPauseMs = std::min(2 * failures.nextPauseMs, LAST_RECONNECT_PAUSE_MS);
+  }
+  if (!gone) return CounterSample{total, true, nullptr};  // a single failed poll shows as it is
+  return CounterSample{total, false, WMI_UNAVAILABLE};
+}
+
 void ShutdownWmiConnection() {
   ReleaseWmiServices();
   for (; comHeldByConnect > 0; --comHeldByConnect) CoUninitialize();
+  comSecuritySet = false;
+  wmiFailures = WmiFailures{};
 }

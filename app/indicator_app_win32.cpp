@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "activity/counter_scale.h"
-#include "activity/disk_counters_win32.h"
 #include "activity/wmi_connection_win32.h"
 #include "app/activity_tick.h"
 #include "app/display_settings.h"
@@ -119,8 +118,9 @@ void CIndicatorApp::EndModalLoops() {
 int CIndicatorApp::OnPollTimer(UINT_PTR timer) {
   if (timer != TIMER_POLL) return 0;
   RunActivityTick(
-      displaySettings, TickState<BOOL>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip},
-      [] { return ConnectAndPoll(); }, [] { return PollDiskCounters(WmiServices); }, [this] { RebuildTray(); });
+      displaySettings,
+      TickState<BOOL>{firstTick, previousTotal, iconCode, shownIconCode, tooltip, sizeof tooltip, &shownTrouble},
+      [] { return SampleWmiCounters(true); }, [] { return SampleWmiCounters(false); }, [this] { RebuildTray(); });
   // A shell that was busy when the icon was made is asked again every few
   // seconds, not only when the picture changes.
   if (trayHolder && *trayHolder) (*trayHolder)->RetryAddWhenDue();

@@ -59,6 +59,7 @@ class CIndicatorApp {
   UINT_PTR timerId = 0;
   IconCode iconCode = 10;
   IconCode shownIconCode = 0;
+  const char* shownTrouble = nullptr;  // the tooltip's trouble line at that rebuild
   BOOL recreateTray = FALSE;
   BOOL quitReceived = FALSE;  // WM_APP_QUIT reached the dialog
   char tooltip[128] = {};

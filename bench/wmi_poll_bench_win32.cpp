@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "activity/disk_counters_win32.h"
+#include "activity/wmi_connection_win32.h"
 #include "bench/round_timer.h"
 #include "common/win32_handles.h"
 
@@ -113,7 +113,11 @@ int main(int argc, char** argv) {
         ++instancesSeen;
       }
     };
-    auto poll = [&] { PollDiskCounters(services.Get()); };
+    // As the tick samples: the poll through the connection's services, with
+    // the bookkeeping that notices a WMI gone away.
+    WmiServices = services.Get();
+    WmiServices->AddRef();
+    auto poll = [&] { SampleWmiCounters(false); };
 
     // To the null device, as from the desktop (a character device: every
     // line is a write of its own), then to a file, where the C runtime
@@ -139,6 +143,7 @@ int main(int argc, char** argv) {
     }
     std::fclose(stdout);
     DeleteFileA(linesPath);
+    ReleaseWmiServices();
     const double floor = Median(bare);
     std::fprintf(results, "WMI poll of %lu disks under this platform, median of %d rounds of %d polls:\n",
                  instancesSeen, options.rounds, options.polls);

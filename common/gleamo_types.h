@@ -14,6 +14,16 @@ using IconCode = std::int32_t;
 // equality with the previous tick's sample carries meaning.
 using ActivitySample = std::int32_t;
 
+// What a counter source hands a tick: its sample, whether the sample
+// measures the disks (a source that has just come back measures nothing
+// yet, and one that has no counters measures nothing at all: both show the
+// idle picture), and, while it has no counters, why, for the tooltip.
+struct CounterSample {
+  ActivitySample total = 0;
+  bool measured = true;
+  const char* trouble = nullptr;  // one line, or null
+};
+
 constexpr ColorCode COLOR_IDLE = 10;
 constexpr ColorCode COLOR_RED = 11;
 constexpr ColorCode COLOR_GREEN = 12;

@@ -100,10 +100,10 @@ TEST_F(DiskPollTest, AsksWmiWithTheExpectedArgumentsAndReleasesEverything) {
   EXPECT_EQ(services.enumClasses, std::vector<std::wstring>{L"MSDiskDriver_Performance"});
   EXPECT_EQ(services.enumFlags, std::vector<LONG>{WBEM_FLAG_SHALLOW});
   EXPECT_FALSE(services.enumContextGiven);
-  // Two instances, then the end of data; each call waits without limit for one object.
+  // Two instances, then the end of data; each call waits a bounded time for one object.
   ASSERT_EQ(instances.nextCalls.size(), 3u);
   for (const auto& [timeout, count] : instances.nextCalls) {
-    EXPECT_EQ(timeout, -1);
+    EXPECT_EQ(timeout, INSTANCE_WAIT_MS);
     EXPECT_EQ(count, 1u);
   }
   // PerfData, then the key that names the disk in the poll's set.
@@ -294,6 +294,28 @@ TEST_F(DiskPollTest, AFailedEnumerationReturnsTheLastSampleAndOnlyResetsTheTotal
   EXPECT_EQ(Fields(counterScale), Fields(expected));
   EXPECT_EQ(services.refs, 1u);
   EXPECT_TRUE(instances.nextCalls.empty());
+}
+
+// WMI stopped answering in the middle of the disks: the ones already
+// counted must not be scaled as a poll of their own.
+TEST_F(DiskPollTest, AnEnumerationThatTimesOutIsAFailedPoll) {
+  counterScale = MidRunScale();
+  FakeClassObject instance, perfData;
+  perfData.WithInteger(L"ReadCount", 1400).WithInteger(L"WriteCount", 650);
+  Embed(instance, perfData);
+  instances.instances = {&instance};
+  instances.endOfDataResult = static_cast<HRESULT>(WBEM_S_TIMEDOUT);
+
+  std::string output;
+  EXPECT_EQ(Poll(output), 2200);
+  EXPECT_EQ(output, "\tReadCount\t= 1400\n\tWriteCount\t= 650\nDiskPerf instances timed out!\n");
+  EXPECT_FALSE(lastPollCompleted);
+  CounterScale expected = MidRunScale();
+  expected.readTotal = 1400;
+  expected.writeTotal = 650;
+  EXPECT_EQ(Fields(counterScale), Fields(expected));
+  EXPECT_EQ(instances.refs, 1u);
+  EXPECT_EQ(instances.nextCalls.back().first, INSTANCE_WAIT_MS);
 }
 
 TEST_F(DiskPollTest, WithoutAConnectionThePollReturnsTheLastSampleAndChangesNothing) {

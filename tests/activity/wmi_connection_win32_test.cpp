@@ -240,6 +240,34 @@ TEST_F(ConnectTest, KeepsTheServicesWithOneReferenceAndReturnsTheFirstPoll) {
   EXPECT_EQ(WmiServices, nullptr);
 }
 
+// WMI went away and the program connects again: COM and its security are
+// kept from the first connection, since the platform refuses the security
+// a second time.
+TEST_F(ConnectTest, ASecondConnectionKeepsComAndItsSecurity) {
+  wmiConnectCalls.coInitializeSecurity = RecordSecurity;
+  UseFakeLocator();
+  FakeServices services;
+  FakeInstanceEnum first, second;
+  services.instanceEnum = &first;
+  locator.servicesToGive = &services;
+  std::string output;
+  Connect(output);
+  ASSERT_EQ(WmiServices, &services);
+
+  seams.securityResult = RPC_E_TOO_LATE;
+  ReleaseWmiServices();
+  services.instanceEnum = &second;
+  Connect(output);
+  EXPECT_EQ(output,
+            "Connecting to \\\\ABCDEFGHIJKLMNO WMI server at root\\WMI...\n"
+            "\n"
+            "Connected with \\\\ABCDEFGHIJKLMNO\n");
+  EXPECT_EQ(WmiServices, &services);
+  EXPECT_EQ(seams.securityCalls, 1);
+  EXPECT_EQ(services.refs, 2u);
+  ReleaseWmiServices();  // before the fakes go
+}
+
 TEST_F(ConnectTest, RefusedSecurityReportsHosedComAndKeepsComInitialised) {
   wmiConnectCalls.coInitializeSecurity = RecordSecurity;
   seams.securityResult = RPC_E_TOO_LATE;  // what Windows answers once the process has set it

@@ -98,3 +98,56 @@ TEST(ActivityTick, ConnectsOnceAndRebuildsUntilARebuildSucceeds) {
   EXPECT_EQ(rebuilds, 3);
   EXPECT_EQ(previousTotal, 501);
 }
+
+// A source whose counters are away: its samples measure nothing, whatever
+// the heights left behind, and its trouble reaches the tray as the
+// tooltip's second line, also when the picture stays the same.
+TEST(ActivityTick, ASampleThatMeasuresNothingShowsIdleAndItsTroubleRebuildsTheTray) {
+  const DisplaySettings bars = Settings("-a -g");
+  bool firstTick = false;
+  ActivitySample previousTotal = 700;
+  IconCode iconCode = 120000, shownIconCode = 120000;
+  char tooltip[128] = "";
+  const char* shownTrouble = nullptr;
+  const TickState<bool> state{firstTick, previousTotal,  iconCode,     shownIconCode,
+                              tooltip,   sizeof tooltip, &shownTrouble};
+  CounterSample sample;
+  int rebuilds = 0;
+  const auto tick = [&] {
+    RunActivityTick(
+        bars, state, [] { return CounterSample{}; }, [&] { return sample; }, [&] { ++rebuilds; });
+  };
+  counterScale = CounterScale{};
+
+  const struct {
+    CounterSample sample;
+    std::uint32_t readHeight;
+    IconCode code;
+    const char* tooltip;
+    int rebuilds;
+  } ticks[] = {
+      {{800, true, nullptr}, 9, 120900, "Tavoli by Norvath", 1},        // measured: the heights show
+      {{800, true, nullptr}, 9, 120900, "Tavoli by Norvath", 1},        // a failed poll keeps them
+      {{800, false, "gone"}, 9, 120000, "Tavoli by Norvath\ngone", 2},  // away: idle, and why
+      {{800, false, "gone"}, 9, 120000, "Tavoli by Norvath\ngone", 2},  // nothing new
+      {{950, false, nullptr}, 0, 120000, "Tavoli by Norvath", 3},       // back: same picture, old tooltip
+      {{950, false, "gone"}, 0, 120000, "Tavoli by Norvath\ngone", 4},  // away again while idle
+  };
+  for (const auto& expected : ticks) {
+    SCOPED_TRACE(testing::Message() << "tick with total " << expected.sample.total);
+    sample = expected.sample;
+    counterScale.readHeight = expected.readHeight;
+    tick();
+    EXPECT_EQ(iconCode, expected.code);
+    EXPECT_STREQ(tooltip, expected.tooltip);
+    EXPECT_EQ(rebuilds, expected.rebuilds);
+    EXPECT_EQ(previousTotal, expected.sample.total);
+  }
+  // The symbol style sees no change in an unmeasured sample either.
+  const DisplaySettings symbol = Settings("-s -g");
+  sample = CounterSample{1234, false, nullptr};
+  RunActivityTick(
+      symbol, state, [] { return CounterSample{}; }, [&] { return sample; }, [] {});
+  EXPECT_EQ(iconCode, 10);
+  counterScale = CounterScale{};
+}

@@ -74,6 +74,36 @@ void MoveMouseAway() {
   SetCursorPos(0, 0);
 }
 
+ShownTooltip HoverForTooltip(POINT point, DWORD milliseconds) {
+  MoveMouseAway();  // a tooltip still up from before goes
+  Sleep(100);
+  // Two moves, so that the icon sees the mouse arrive and rest.
+  SetCursorPos(point.x - 2, point.y);
+  Sleep(50);
+  SetCursorPos(point.x, point.y);
+  DWORD shell = 0;
+  GetWindowThreadProcessId(FindWindowA("Shell_TrayWnd", nullptr), &shell);
+  ShownTooltip tooltip;
+  WaitFor(milliseconds, [&] {
+    for (HWND window : WindowsOfProcess(shell, "tooltips_class32", nullptr)) {
+      // The window's text is the tip it shows, asked of the shell's thread.
+      wchar_t text[256] = {};
+      DWORD_PTR length = 0;
+      if (!SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000,
+                               &length) ||
+          length == 0) {
+        continue;
+      }
+      for (DWORD_PTR i = 0; i < length; ++i) tooltip.text += static_cast<char>(text[i]);
+      GetWindowRect(window, &tooltip.rect);
+      return true;
+    }
+    return false;
+  });
+  MoveMouseAway();
+  return tooltip;
+}
+
 namespace {
 
 struct WindowQuery {

@@ -33,6 +33,14 @@ struct ScreenShot {
 ScreenShot CaptureScreen(const RECT& rect);
 
 void ClickAt(POINT point, bool rightButton);
+
+// The tooltip the taskbar shows while the mouse rests on a point: its text
+// and its place on the screen; an empty text when none showed in time.
+struct ShownTooltip {
+  std::string text;
+  RECT rect{};
+};
+ShownTooltip HoverForTooltip(POINT point, DWORD milliseconds);
 // Far from the taskbar and from any menu, so that no tooltip or highlighted
 // item covers what a test looks at next.
 void MoveMouseAway();

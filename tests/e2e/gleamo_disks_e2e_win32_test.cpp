@@ -116,6 +116,13 @@ class ScriptedDisks {
     readStep_ = reads;
     writeStep_ = writes;
   }
+  // Lines for the provider to get wrong (tools/wine_disks/disk_list.h),
+  // written at once; empty for none.
+  void Faults(const std::string& lines) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    faults_ = lines;
+    Write();
+  }
   // Leaves the last disk out of the file, or puts it back.
   void HideLastDisk(bool hidden) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -142,6 +149,7 @@ class ScriptedDisks {
       for (std::size_t i = 0; i < shown; ++i) {
         out << disks_[i].name << ' ' << disks_[i].reads << ' ' << disks_[i].writes << '\n';
       }
+      out << faults_;
     }
     MoveFileExA(next.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
@@ -152,6 +160,7 @@ class ScriptedDisks {
   std::uint64_t readStep_ = 0;
   std::uint64_t writeStep_ = 0;
   bool lastHidden_ = false;
+  std::string faults_;
   const DWORD beatMs_;
   std::atomic<int> beats_{0};
   std::atomic<bool> stop_{false};
@@ -239,6 +248,123 @@ TEST_P(StyleColours, SwitchBetweenIdleAndActiveAsTheCountersMove) {
 INSTANTIATE_TEST_SUITE_P(GleamoDisks, StyleColours,
                          ::testing::Values(StyleLook{"-s -g", 10, 12}, StyleLook{"-c -r", 110, 111}),
                          [](const auto& info) { return info.param.idle == 10 ? "symbol" : "char"; });
+
+// The read bar's height on the taskbar's bar icon of the default blue with
+// no write bar: 0 for the idle bars, -1 when no such icon shows.
+int ShownReadHeight() {
+  const ScreenShot shot = CaptureScreen(TaskbarRect());
+  const std::vector<RECT> buttons = TaskbarButtons();
+  for (int height = 0; height <= 15; ++height) {
+    if (height == 1) continue;  // never drawn
+    if (FindIcon(shot, BAR_IDLE + height * 100, "TAV", "OLI", buttons).matches.size() == 1) return height;
+  }
+  return -1;
+}
+
+// How many lines of the output begin with the text.
+long LinesStartingWith(const std::string& output, const std::string& start) {
+  long count = 0;
+  std::size_t at = 0;
+  while (at < output.size()) {
+    if (output.compare(at, start.size(), start) == 0) ++count;
+    const std::size_t end = output.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return count;
+}
+
+// Everything the program printed, once "end program" has ended it: its C
+// runtime holds back what it writes to a file until then.
+std::string OutputAtEnd(GleamoProcess& gleamo) {
+  gleamo.PostEndProgram();
+  DWORD exitCode = 12345;
+  if (!gleamo.WaitForExit(10000, exitCode)) return "(gleamo did not end)";
+  return gleamo.Output();
+}
+
+constexpr char TOOLTIP[] = "Tavoli by Norvath";
+constexpr char TOOLTIP_WITHOUT_WMI[] = "Tavoli by Norvath\nno disk counters: WMI unavailable";
+constexpr char RPC_E_DISCONNECTED_LINE[] = "fail-enum 0x80010108\n";
+
+// The WMI service stops under a lit lamp (an update, a repair): every poll
+// fails on the dead connection. The lamp goes idle and says why, and when
+// WMI answers again it lights again, without the work it missed showing as
+// one burst. A beat faster than the ticks keeps the bars up at every tick.
+TEST(GleamoWmiAway, ALostWmiShowsIdleAndWhyThenTheLampComesBackWithoutABurst) {
+  ScriptedDisks disks({{"sda", 5000000, 1000}}, 100);
+  GleamoProcess gleamo("");
+  ASSERT_EQ(gleamo.StartError(), "");
+  const IconSearch first = WaitForIcon(BAR_IDLE, ICON_WAIT_MS);
+  ASSERT_TRUE(ShowsOneIcon(first, BAR_IDLE));
+  const POINT iconCentre = first.matches.front().Centre();  // whatever the icon shows, it stays there
+  const ShownTooltip usual = HoverForTooltip(iconCentre, 3000);
+  EXPECT_EQ(usual.text, TOOLTIP);
+  disks.Steps(STEP, 0);
+  int height = -1;
+  ASSERT_TRUE(WaitFor(CHANGE_WAIT_MS, [&] { return (height = ShownReadHeight()) >= 4; })) << "height " << height;
+
+  disks.Faults(RPC_E_DISCONNECTED_LINE);
+  ASSERT_TRUE(ShowsOneIcon(WaitForIcon(BAR_IDLE, 2500), BAR_IDLE)) << "the lamp kept its bars with WMI gone";
+  const ShownTooltip away = HoverForTooltip(iconCentre, 3000);
+  EXPECT_EQ(away.text, TOOLTIP_WITHOUT_WMI);
+  EXPECT_GT(away.rect.bottom - away.rect.top, usual.rect.bottom - usual.rect.top) << "no second line shows";
+  disks.AwaitBeats(5);
+  EXPECT_TRUE(ShowsOneIcon(WaitForIcon(BAR_IDLE, 0), BAR_IDLE)) << "bars while WMI is gone";
+
+  // Back. Had the polls missed counted as one tick's work, that tick would
+  // set the bars' maximum for good, and every tick after it would show only
+  // the least bar, 2.
+  disks.Faults("");
+  ASSERT_TRUE(WaitFor(15000, [&] { return ShownReadHeight() >= 4; })) << "the lamp did not light again";
+  disks.AwaitBeats(10);
+  EXPECT_TRUE(WaitFor(3000, [&] { return (height = ShownReadHeight()) >= 4; }))
+      << "only low bars after WMI came back: the gap counted as one tick (height " << height << ")";
+  EXPECT_EQ(HoverForTooltip(iconCentre, 3000).text, TOOLTIP);
+  const std::string output = OutputAtEnd(gleamo);
+  EXPECT_GE(LinesStartingWith(output, "Can't enumerate DiskPerf instances!"), 3) << output;
+  EXPECT_GE(LinesStartingWith(output, "Connected with "), 2) << output;
+}
+
+// Started from the Startup folder before the WMI service answers: the
+// first connections are refused, and the lamp works once one succeeds.
+TEST(GleamoWmiAway, RefusedConnectionsAtLogonAreTriedAgain) {
+  ScriptedDisks disks({{"sda", 5000, 6000}}, 100);
+  disks.Faults("refuse-connect 3\n");
+  disks.Steps(1, 0);
+  GleamoProcess gleamo("-s -g");
+  ASSERT_EQ(gleamo.StartError(), "");
+  // Tried after 1 s, 2 s and 4 s: the fourth connection comes about 7 s on.
+  EXPECT_TRUE(ShowsOneIcon(WaitForIcon(12, ICON_WAIT_MS + 10000), 12)) << "the lamp never lit";
+  const std::string output = OutputAtEnd(gleamo);
+  EXPECT_EQ(LinesStartingWith(output, "Connecting to "), 4) << output;
+  EXPECT_EQ(LinesStartingWith(output, "Failed to connect with "), 3) << output;
+  EXPECT_EQ(LinesStartingWith(output, "Connected with "), 1) << output;
+}
+
+// WMI stops answering: the program's one thread waits in the poll, but
+// only seconds at a time, so its menu opens and "end program" ends it.
+TEST(GleamoWmiAway, AStalledWmiLeavesTheMenuAndEndProgramWorking) {
+  ScriptedDisks disks({{"sda", 5000, 6000}}, BAR_BEAT_MS);
+  GleamoProcess gleamo("");
+  ASSERT_EQ(gleamo.StartError(), "");
+  const IconSearch icon = WaitForIcon(BAR_IDLE, ICON_WAIT_MS);
+  ASSERT_TRUE(ShowsOneIcon(icon, BAR_IDLE));
+  disks.Faults("stall-next 60000\n");
+  Sleep(1000);  // well into a stalled poll
+
+  const DWORD clicked = GetTickCount();
+  const HWND menu = OpenTrayMenu(gleamo, icon.matches.front());
+  ASSERT_NE(menu, nullptr) << "no menu within 5 s while WMI stalls";
+  RECT menuRect{};
+  GetWindowRect(menu, &menuRect);
+  ClickAt(MenuItemCentre(menuRect, 2), false);
+  MoveMouseAway();
+  DWORD exitCode = 12345;
+  EXPECT_TRUE(gleamo.WaitForExit(8000, exitCode)) << "\"end program\" did not end the program";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_LT(GetTickCount() - clicked, 10000u);
+}
 
 // Whether Wine shows a whole physical disk: /sys/block/NAME/device.
 bool HostDiskVisible() {

@@ -75,20 +75,6 @@ void BroadcastTaskbarCreated() {
   SendMessageTimeoutA(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
 }
 
-// The one visible window of the process with this class and caption (any
-// caption when null), or null when none came in time.
-HWND WaitForWindowOf(const GleamoProcess& gleamo, const char* className, const char* caption, DWORD milliseconds) {
-  HWND window = nullptr;
-  WaitFor(milliseconds, [&] {
-    const std::vector<HWND> found = WindowsOfProcess(gleamo.Id(), className, caption);
-    window = found.size() == 1 ? found.front() : nullptr;
-    return window != nullptr;
-  });
-  return window;
-}
-
-constexpr char MENU_CLASS[] = "#32768";
-
 // A screen shot of a popup menu once it has painted itself: two shots in a
 // row that agree.
 ScreenShot MenuShot(HWND menuWindow) {
@@ -148,19 +134,6 @@ testing::AssertionResult SamePicture(const ScreenShot& expected, const ScreenSho
                                             std::plus<>(), std::not_equal_to<>());
   if (differing == 0) return testing::AssertionSuccess();
   return testing::AssertionFailure() << differing << " pixels of the menu differ from the expected menu";
-}
-
-// The middle of item `index` of a three-item menu.
-POINT MenuItemCentre(const RECT& menu, int index) {
-  return POINT{(menu.left + menu.right) / 2, menu.top + (menu.bottom - menu.top) * (2 * index + 1) / 6};
-}
-
-// Right-clicks the icon and waits for the program's menu.
-HWND OpenTrayMenu(const GleamoProcess& gleamo, const IconOnScreen& icon) {
-  ClickAt(icon.Centre(), true);
-  HWND menu = WaitForWindowOf(gleamo, MENU_CLASS, nullptr, 5000);
-  MoveMouseAway();  // no item highlighted under the pointer
-  return menu;
 }
 
 struct IdleLook {

@@ -96,3 +96,24 @@ std::string GleamoProcess::Output() const {
   text << file.rdbuf();
   return text.str();
 }
+
+HWND WaitForWindowOf(const GleamoProcess& gleamo, const char* className, const char* caption, DWORD milliseconds) {
+  HWND window = nullptr;
+  WaitFor(milliseconds, [&] {
+    const std::vector<HWND> found = WindowsOfProcess(gleamo.Id(), className, caption);
+    window = found.size() == 1 ? found.front() : nullptr;
+    return window != nullptr;
+  });
+  return window;
+}
+
+POINT MenuItemCentre(const RECT& menu, int index) {
+  return POINT{(menu.left + menu.right) / 2, menu.top + (menu.bottom - menu.top) * (2 * index + 1) / 6};
+}
+
+HWND OpenTrayMenu(const GleamoProcess& gleamo, const IconOnScreen& icon) {
+  ClickAt(icon.Centre(), true);
+  HWND menu = WaitForWindowOf(gleamo, MENU_CLASS, nullptr, 5000);
+  MoveMouseAway();  // no item highlighted under the pointer
+  return menu;
+}

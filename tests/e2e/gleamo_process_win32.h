@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/win32_handles.h"
+#include "tests/e2e/icon_on_screen_win32.h"
 
 // A program of the build tree, given by its path relative to this test
 // program (GLEAMO_EXE_FROM_TEST, GLEAMO_END_FROM_TEST).
@@ -48,3 +49,15 @@ class GleamoProcess {
   DWORD processId_ = 0;
   HWND dialog_ = nullptr;
 };
+
+// The one visible window of the process with this class and caption (any
+// caption when null), or null when none came in time.
+HWND WaitForWindowOf(const GleamoProcess& gleamo, const char* className, const char* caption, DWORD milliseconds);
+
+constexpr char MENU_CLASS[] = "#32768";
+
+// The middle of item `index` of a three-item menu.
+POINT MenuItemCentre(const RECT& menu, int index);
+
+// Right-clicks the icon and waits for the program's menu.
+HWND OpenTrayMenu(const GleamoProcess& gleamo, const IconOnScreen& icon);

@@ -34,6 +34,55 @@ std::vector<DiskCounters> DisksFromCountsText(std::string_view text) {
   return disks;
 }
 
+namespace {
+
+// Takes the number of a "WORD NUMBER" line (blanks around; decimal, or
+// after 0x hexadecimal; 32-bit) into value; any other line leaves it.
+void ReadFaultLine(const char* begin, const char* end, std::string_view word, std::uint32_t& value) {
+  std::string_view line(begin, static_cast<std::size_t>(end - begin));
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  if (line.substr(0, word.size()) != word) return;
+  line.remove_prefix(word.size());
+  if (line.empty() || !blank(line.front())) return;
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  unsigned base = 10;
+  if (line.size() > 2 && line[0] == '0' && (line[1] == 'x' || line[1] == 'X')) {
+    base = 16;
+    line.remove_prefix(2);
+  }
+  if (line.empty()) return;
+  std::uint64_t number = 0;
+  for (const char c : line) {
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return;
+    }
+    number = number * base + digit;
+    if (number > 0xFFFFFFFFu) return;
+  }
+  value = static_cast<std::uint32_t>(number);
+}
+
+}  // namespace
+
+WmiFaults FaultsFromCountsText(std::string_view text) {
+  WmiFaults faults;
+  ForEachLine(text, [&faults](const char* begin, const char* end) {
+    ReadFaultLine(begin, end, "refuse-connect", faults.refusedConnections);
+    ReadFaultLine(begin, end, "fail-enum", faults.enumFailure);
+    ReadFaultLine(begin, end, "stall-next", faults.stallMs);
+  });
+  return faults;
+}
+
 std::vector<DiskCounters> DisksFromDiskStats(std::string_view text,
                                              const std::function<bool(const std::string&)>& isWholeDisk) {
   std::vector<DiskCounters> disks;

@@ -53,10 +53,13 @@ std::wstring DisksFilePath() {
 
 }  // namespace
 
-std::vector<DiskCounters> ReadDisks() {
+DiskScript ReadDisks() {
   std::string text;
   const std::wstring scripted = DisksFilePath();
-  if (!scripted.empty()) return ReadWholeFile(scripted, text) ? DisksFromCountsText(text) : std::vector<DiskCounters>{};
+  if (!scripted.empty()) {
+    if (!ReadWholeFile(scripted, text)) return {};
+    return DiskScript{DisksFromCountsText(text), FaultsFromCountsText(text)};
+  }
   if (!ReadWholeFile(HOST_DISK_STATS, text)) return {};
-  return DisksFromDiskStats(text, IsWholeDisk);
+  return DiskScript{DisksFromDiskStats(text, IsWholeDisk), {}};
 }

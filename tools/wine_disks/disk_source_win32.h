@@ -7,5 +7,10 @@
 
 #include "tools/wine_disks/disk_list.h"
 
+struct DiskScript {
+  std::vector<DiskCounters> disks;
+  WmiFaults faults;  // only a scripted file has any
+};
+
 // No disks when the file is missing or unreadable.
-std::vector<DiskCounters> ReadDisks();
+DiskScript ReadDisks();

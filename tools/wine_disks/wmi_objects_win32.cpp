@@ -40,14 +40,26 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-// Hands out the instances of one enumeration, taken when it was created.
+// Hands out the instances of one enumeration, taken when it was created,
+// from stallMs after that on.
 class CInstanceEnum : public CProviderObject<IEnumWbemClassObject> {
  public:
-  explicit CInstanceEnum(std::vector<ComPtr<IWbemClassObject>> instances) : instances_(std::move(instances)) {}
+  CInstanceEnum(std::vector<ComPtr<IWbemClassObject>> instances, DWORD stallMs)
+      : instances_(std::move(instances)), stallMs_(stallMs) {}
 
   HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
     if (objects == nullptr || returned == nullptr || (timeout < 0 && timeout != INFINITE_WAIT)) {
       return Result(WBEM_E_INVALID_PARAMETER);
+    }
+    *returned = 0;
+    const DWORD waited = GetTickCount() - created_;
+    if (waited < stallMs_) {
+      const DWORD left = stallMs_ - waited;
+      if (timeout != INFINITE_WAIT && static_cast<DWORD>(timeout) < left) {
+        Sleep(static_cast<DWORD>(timeout));
+        return WBEM_S_TIMEDOUT;
+      }
+      Sleep(left);
     }
     const std::lock_guard<std::mutex> lock(mutex_);
     ULONG given = 0;
@@ -81,7 +93,12 @@ class CInstanceEnum : public CProviderObject<IEnumWbemClassObject> {
   std::mutex mutex_;  // the objects may be used from any apartment
   std::vector<ComPtr<IWbemClassObject>> instances_;
   std::size_t next_ = 0;
+  const DWORD created_ = GetTickCount();
+  const DWORD stallMs_;
 };
+
+// How many connections "refuse-connect" has refused so far.
+std::atomic<std::uint32_t> refusedConnections{0};
 
 // A local server path names this machine: "\\.\root\WMI", "//./root/WMI",
 // or none at all.
@@ -346,12 +363,14 @@ HRESULT CDiskServices::CreateInstanceEnum(const BSTR className, LONG, IWbemConte
   if (instances == nullptr || className == nullptr) return Result(WBEM_E_INVALID_PARAMETER);
   *instances = nullptr;
   if (!SameName(className, DISK_CLASS)) return Result(WBEM_E_INVALID_CLASS);
+  const DiskScript script = ReadDisks();
+  if (script.faults.enumFailure != 0) return static_cast<HRESULT>(script.faults.enumFailure);
   std::vector<ComPtr<IWbemClassObject>> objects;
   std::uint32_t deviceNumber = 0;
-  for (const DiskCounters& disk : ReadDisks()) {
+  for (const DiskCounters& disk : script.disks) {
     objects.push_back(Adopt(NewDiskInstance(disk, deviceNumber++)));
   }
-  *instances = new CInstanceEnum(std::move(objects));
+  *instances = new CInstanceEnum(std::move(objects), script.faults.stallMs);
   return WBEM_S_NO_ERROR;
 }
 
@@ -431,6 +450,13 @@ HRESULT CDiskLocator::ConnectServer(const BSTR path, const BSTR, const BSTR, con
   if (services == nullptr || path == nullptr) return Result(WBEM_E_INVALID_PARAMETER);
   *services = nullptr;
   if (!IsDiskNamespace(path)) return Result(WBEM_E_INVALID_NAMESPACE);
+  // Without the line the count starts again, for the next time it appears.
+  const std::uint32_t toRefuse = ReadDisks().faults.refusedConnections;
+  if (toRefuse == 0) refusedConnections = 0;
+  if (refusedConnections < toRefuse) {
+    ++refusedConnections;
+    return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+  }
   *services = new CDiskServices;
   return WBEM_S_NO_ERROR;
 }
