@@ -1,30 +1,4 @@
-# Cross-compiles gleamo for 32-bit Windows with MinGW-w64.
-# The posix thread model is required: GoogleTest needs std::mutex, which the
-# win32 thread model of GCC 12 lacks.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles gleamo for 32-bit Windows with MinGW-w64: the program that ships.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(GLEAMO_MINGW_TRIPLE i686-w64-mingw32)
-
-function(gleamo_require_tool variable name)
-  find_program(${variable} ${name})
-  if(NOT ${variable})
-    message(FATAL_ERROR "${name} not found: run scripts/setup.sh (as root) to install the MinGW-w64 cross tools")
-  endif()
-endfunction()
-
-gleamo_require_tool(GLEAMO_MINGW_CC ${GLEAMO_MINGW_TRIPLE}-gcc-posix)
-gleamo_require_tool(GLEAMO_MINGW_CXX ${GLEAMO_MINGW_TRIPLE}-g++-posix)
-gleamo_require_tool(GLEAMO_MINGW_WINDRES ${GLEAMO_MINGW_TRIPLE}-windres)
-
-set(CMAKE_C_COMPILER ${GLEAMO_MINGW_CC})
-set(CMAKE_CXX_COMPILER ${GLEAMO_MINGW_CXX})
-set(CMAKE_RC_COMPILER ${GLEAMO_MINGW_WINDRES})
-
-set(CMAKE_FIND_ROOT_PATH /usr/${GLEAMO_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Static, so the executables start without any MinGW DLL beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -4,8 +4,9 @@
 #
 # On a Linux desktop (a display and a D-Bus session) it runs the native Linux
 # edition, whose icon appears in the desktop's tray. Elsewhere, or with
-# --wine, it runs the Windows program under Wine, as follows; --linux forces
-# the Linux edition.
+# --wine, it runs the Windows program under Wine, as follows (the 64-bit
+# build under wine64, from build/windows64, where the host runs no 32-bit
+# code); --linux forces the Linux edition.
 #
 # With a display: gleamo runs in a Wine desktop window with a taskbar, whose
 # notification area shows its icon; a right click on the icon opens its menu,
@@ -27,14 +28,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runner=build/windows/wine-disks-run.sh
+# The 32-bit program; on a host that runs no 32-bit code, its 64-bit build
+# under wine64.
+tree=windows
+scripts/runs-32-bit.sh || tree=windows64
+runner=build/$tree/wine-disks-run.sh
 shot=build/run/gleamo-taskbar.png
 seconds=${GLEAMO_RUN_SECONDS:-5}
 
 # Inside the private desktop of a display-less run: start, look, end.
 if [ "${1:-}" = "--inside-desktop" ]; then
   shift
-  "$runner" explorer "/desktop=$GLEAMO_WINE_DESKTOP" build/windows/gleamo.exe "$@"  # returns at once
+  "$runner" explorer "/desktop=$GLEAMO_WINE_DESKTOP" "build/$tree/gleamo.exe" "$@"  # returns at once
   # A machine at rest would leave the lamp dark in the picture: write, sync
   # and read back (past the page cache) a file while gleamo runs.
   mkdir -p "$(dirname "$shot")"
@@ -56,7 +61,7 @@ if [ "${1:-}" = "--inside-desktop" ]; then
   wait "$burst"
   rm -f "$busy"
   status=0
-  "$runner" build/windows/tools/gleamo_end.exe || status=$?
+  "$runner" "build/$tree/tools/gleamo_end.exe" || status=$?
   echo "run: a screenshot of the taskbar after ${seconds} s is in $shot"
   exit "$status"
 fi
@@ -79,14 +84,15 @@ if [ "$edition" = linux ]; then
   exec build/native/gleamo "$@"
 fi
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target gleamo gleamo_end gleamo_wine_disks
+[ "$tree" = windows ] || echo "run: this host runs no 32-bit code; running the 64-bit build under wine64"
+cmake --preset "$tree" >/dev/null
+cmake --build --preset "$tree" --target gleamo gleamo_end gleamo_wine_disks
 "$runner"  # makes the Wine prefix, with the disk provider, on first use
 
 if [ -n "${DISPLAY:-}" ]; then
   # A desktop of its own: it closes when gleamo ends.
-  exec "$runner" explorer /desktop=gleamo,800x600 build/windows/gleamo.exe "$@"
+  exec "$runner" explorer /desktop=gleamo,800x600 "build/$tree/gleamo.exe" "$@"
 fi
 
 echo "run: no display; running gleamo for ${seconds} s on a private X server"
-WINEPREFIX="$PWD/build/windows/wineprefix-disks" exec scripts/with-wine-desktop.sh --wine "$runner" "$PWD/scripts/run.sh" --inside-desktop "$@"
+WINEPREFIX="$PWD/build/$tree/wineprefix-disks" exec scripts/with-wine-desktop.sh --wine "$runner" "$PWD/scripts/run.sh" --inside-desktop "$@"

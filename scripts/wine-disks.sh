@@ -5,7 +5,8 @@
 #
 #   scripts/wine-disks.sh PREFIX [DLL]
 #
-# PREFIX is made (32-bit) when it does not exist yet. DLL defaults to this
+# PREFIX is made when it does not exist yet, 32-bit or 64-bit as the DLL is
+# (the DLL of build/windows64 for a 64-bit prefix). DLL defaults to this
 # tree's build/windows/tools/wine_disks/gleamo_wine_disks.dll (build it with
 # `cmake --build --preset windows --target gleamo_wine_disks`); the prefix
 # keeps using the DLL at that place, so a rebuild takes effect at once.
@@ -28,14 +29,25 @@ dll=$(realpath -m "${2:-$here/../build/windows/tools/wine_disks/gleamo_wine_disk
   exit 1
 }
 
+# A 64-bit DLL needs a 64-bit prefix and Wine's 64-bit loader, which Debian
+# keeps out of PATH.
+if file -b "$dll" | grep -q '^PE32+'; then
+  arch=win64
+  wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  export WINELOADER="$wine"
+else
+  arch=win32
+  wine=wine
+fi
+
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -d "$prefix/drive_c" ]; then
-  WINEARCH=win32 wineboot --init >/dev/null 2>&1
+  WINEARCH=$arch "$wine" wineboot --init >/dev/null 2>&1
   wineserver -w
 fi
 # Drive Z: is the Unix root in every prefix. The registry change is seen at
 # once by every program started afterwards, even while others run.
-wine regsvr32 /s "Z:${dll//\//\\}"
+WINEARCH=$arch "$wine" regsvr32 /s "Z:${dll//\//\\}"
 echo "wine-disks: $prefix now reads disk counters through $dll"

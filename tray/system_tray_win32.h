@@ -27,6 +27,18 @@ constexpr UINT_PTR TIMER_ANIMATION = 4567;
 // including dwInfoFlags. MinGW's NOTIFYICONDATAA also carries guidItem (and
 // more on newer targets); those trailing members stay zero and cbSize tells
 // the shell not to read them.
+#ifdef _WIN64
+// The 64-bit build (the test road on hosts without 32-bit support): hWnd and
+// hIcon are 8 bytes, each aligned to 8, so the same record is 504 bytes.
+constexpr DWORD NOTIFY_ICON_RECORD_SIZE = 504;
+static_assert(sizeof(NOTIFYICONDATAA) >= NOTIFY_ICON_RECORD_SIZE);
+static_assert(offsetof(NOTIFYICONDATAA, szTip) == 40 && sizeof(NOTIFYICONDATAA::szTip) == 128);
+static_assert(offsetof(NOTIFYICONDATAA, dwState) == 168 && offsetof(NOTIFYICONDATAA, dwStateMask) == 172);
+static_assert(offsetof(NOTIFYICONDATAA, szInfo) == 176 && sizeof(NOTIFYICONDATAA::szInfo) == 256);
+static_assert(offsetof(NOTIFYICONDATAA, uTimeout) == 432);
+static_assert(offsetof(NOTIFYICONDATAA, szInfoTitle) == 436 && sizeof(NOTIFYICONDATAA::szInfoTitle) == 64);
+static_assert(offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD) == NOTIFY_ICON_RECORD_SIZE);
+#else
 constexpr DWORD NOTIFY_ICON_RECORD_SIZE = 488;
 static_assert(sizeof(NOTIFYICONDATAA) >= NOTIFY_ICON_RECORD_SIZE);
 static_assert(offsetof(NOTIFYICONDATAA, szTip) == 24 && sizeof(NOTIFYICONDATAA::szTip) == 128);
@@ -35,6 +47,7 @@ static_assert(offsetof(NOTIFYICONDATAA, szInfo) == 160 && sizeof(NOTIFYICONDATAA
 static_assert(offsetof(NOTIFYICONDATAA, uTimeout) == 416);
 static_assert(offsetof(NOTIFYICONDATAA, szInfoTitle) == 420 && sizeof(NOTIFYICONDATAA::szInfoTitle) == 64);
 static_assert(offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD) == NOTIFY_ICON_RECORD_SIZE);
+#endif
 
 class CSystemTray {
  public:

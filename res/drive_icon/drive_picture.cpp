@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "res/drive_icon/ico_file.h"
+
 namespace {
 
 // Shapes are described in unit coordinates (0..1 across the picture, y down),
@@ -163,4 +165,13 @@ RgbaImage DrawOpenDrive(int size) {
     }
   }
   return image;
+}
+
+std::vector<std::uint8_t> DrawApplicationIconFile() {
+  std::vector<IconImage> images;
+  for (int bitsPerPixel : {4, 8, 32}) {
+    for (int size : {16, 24, 32, 48}) images.push_back(EncodeIconImage(DrawOpenDrive(size), bitsPerPixel));
+  }
+  images.push_back(EncodeIconImage(DrawOpenDrive(128), 32));
+  return BuildIcoFile(images);
 }

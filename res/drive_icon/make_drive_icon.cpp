@@ -5,20 +5,13 @@
 #include <vector>
 
 #include "res/drive_icon/drive_picture.h"
-#include "res/drive_icon/ico_file.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_drive_icon OUTPUT.ico\n");
     return 2;
   }
-  std::vector<IconImage> images;
-  for (int bitsPerPixel : {4, 8, 32}) {
-    for (int size : {16, 24, 32, 48}) images.push_back(EncodeIconImage(DrawOpenDrive(size), bitsPerPixel));
-  }
-  images.push_back(EncodeIconImage(DrawOpenDrive(128), 32));
-
-  const std::vector<std::uint8_t> file = BuildIcoFile(images);
+  const std::vector<std::uint8_t> file = DrawApplicationIconFile();
   std::FILE* out = std::fopen(argv[1], "wb");
   if (out == nullptr) {
     std::perror(argv[1]);

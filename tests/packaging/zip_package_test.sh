@@ -1,14 +1,16 @@
 #!/bin/sh
 # The Windows zip as a user gets it: built with CPack, holding only the
-# stripped 32-bit program and its two texts with CRLF line ends; the
-# program from the zip then goes through the end-to-end menu test on a Wine
-# desktop.
-#   zip_package_test.sh BUILD_DIR VERSION SOURCE_DIR E2E_TEST_PROGRAM
+# stripped program of the tree's architecture (32-bit, or 64-bit in the
+# windows64 tree) and its two texts with CRLF line ends; the program from the
+# zip then goes through the end-to-end menu test on a Wine desktop.
+#   zip_package_test.sh BUILD_DIR VERSION SOURCE_DIR E2E_TEST_PROGRAM POINTER_BYTES OBJDUMP
 set -eu
 build=$1
 version=$2
 source=$3
 e2e=$4
+pointer_bytes=$5
+objdump=$6
 fail() { echo "zip package: $*" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -24,9 +26,13 @@ diff -u "$work/expected" "$work/listed" >&2 || fail "the zip holds other files t
 
 unzip -q "$zip" -d "$work"
 exe=$work/$name/gleamo.exe
-file "$exe" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "gleamo.exe is no 32-bit Windows program: $(file "$exe")"
-if i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug'; then fail "gleamo.exe carries debug sections"; fi
-i686-w64-mingw32-objdump -t "$exe" | grep -q '^\[' && fail "gleamo.exe carries a symbol table"
+if [ "$pointer_bytes" = 8 ]; then
+  file "$exe" | grep -q 'PE32+ executable (GUI) x86-64' || fail "gleamo.exe is no 64-bit Windows program: $(file "$exe")"
+else
+  file "$exe" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "gleamo.exe is no 32-bit Windows program: $(file "$exe")"
+fi
+if "$objdump" -h "$exe" | grep -q '\.debug'; then fail "gleamo.exe carries debug sections"; fi
+"$objdump" -t "$exe" | grep -q '^\[' && fail "gleamo.exe carries a symbol table"
 for text in LICENSE.txt README.txt; do
   awk '!/\r$/ { bare = 1 } END { exit bare }' "$work/$name/$text" || fail "$text has lines without CRLF"
 done

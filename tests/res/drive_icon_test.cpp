@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -168,5 +170,19 @@ TEST(DrivePictureTest, DriveFillsTheSquareInsideRoundedCorners) {
     EXPECT_GT(shades.size(), 10u) << "platter, arm and case in distinct shades";
   }
 }
+
+#ifdef GLEAMO_DRIVE_ICON_FILE
+// A cross tree draws the icon with the tool built for the build machine; the
+// program must carry what its own target's arithmetic draws, to the byte.
+TEST(DrivePictureTest, BuildMachineDrewWhatThisTargetDraws) {
+  std::ifstream in(GLEAMO_DRIVE_ICON_FILE, std::ios::binary);
+  ASSERT_TRUE(in) << GLEAMO_DRIVE_ICON_FILE;
+  const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<std::uint8_t> drawn = DrawApplicationIconFile();
+  ASSERT_EQ(written.size(), drawn.size());
+  const auto [differs, unused] = std::mismatch(written.begin(), written.end(), drawn.begin());
+  EXPECT_EQ(differs, written.end()) << "first difference at byte " << (differs - written.begin());
+}
+#endif
 
 }  // namespace
