@@ -21,7 +21,7 @@ constexpr std::uint64_t SETTLED_DOCK_USEC = 5'000'000;  // docked this long: not
 constexpr int DROPS_BEFORE_SLOWING = 3;
 // An X server's shutdown and the loss of the connection it ends with come
 // within milliseconds.
-constexpr std::uint64_t UNDOCK_REPORT_DELAY_USEC = 250'000;
+constexpr std::uint64_t UNDOCK_REPORT_DELAY_USEC = 100'000;
 
 }  // namespace
 
