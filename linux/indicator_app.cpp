@@ -1,5 +1,6 @@
 #include "linux/indicator_app.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -31,6 +32,17 @@ void PrintUsage() {
 }
 
 }  // namespace
+
+void KeepStandardStreamsOpen() {
+  // A launcher that closed standard output or error hands its descriptor
+  // to the next file opened, such as the X connection's socket, and the
+  // program's lines would go into the X stream.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free descriptor: this one.
+    if (open("/dev/null", O_RDWR | O_CLOEXEC) < 0) return;
+  }
+}
 
 std::string JoinArguments(int count, const char* const* words) {
   std::string joined;
@@ -136,17 +148,19 @@ int CIndicatorApp::Run() {
     bus.reset();
   }
 
-  // The child of xdg-open is nobody's to wait for.
-  signal(SIGCHLD, SIG_IGN);
-  // SIGTERM (a session ending) and SIGINT end the run like "end program",
-  // so the icon leaves the tray.
+  // The child of xdg-open is nobody's to wait for. A reader of standard
+  // output that went away must not end the program: its lines just stop.
+  // Signals that mean nothing to a lamp are not a reason to die silently.
+  for (const int ignored : {SIGCHLD, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM}) signal(ignored, SIG_IGN);
+  // A session's end (SIGTERM, or SIGHUP from its manager), SIGINT and
+  // SIGQUIT end the run like "end program", so the icon leaves the tray.
   sigset_t endSignals;
   sigemptyset(&endSignals);
-  sigaddset(&endSignals, SIGTERM);
-  sigaddset(&endSignals, SIGINT);
+  for (const int ending : END_SIGNALS) sigaddset(&endSignals, ending);
   sigprocmask(SIG_BLOCK, &endSignals, nullptr);
-  sd_event_add_signal(event.get(), terminateSignal.put(), SIGTERM, &OnEndSignal, this);
-  sd_event_add_signal(event.get(), interruptSignal.put(), SIGINT, &OnEndSignal, this);
+  for (std::size_t i = 0; i < END_SIGNALS.size(); ++i) {
+    sd_event_add_signal(event.get(), endSignalSources[i].put(), END_SIGNALS[i], &OnEndSignal, this);
+  }
 
   // A periodic timer of the kernel's own: each tick costs one wake-up and
   // one read, with nothing to re-arm.

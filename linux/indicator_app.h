@@ -7,6 +7,8 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <array>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -18,6 +20,10 @@
 #include "linux/said_once.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_choice.h"
+
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed; before
+// anything else opens a file.
+void KeepStandardStreamsOpen();
 
 // The argument words as one string, joined by single blanks, the way the
 // Windows entry receives its command line.
@@ -84,8 +90,8 @@ class CIndicatorApp {
   unique_sd_event event;
   unique_sd_bus bus;
   unique_sd_event_source timer;
-  unique_sd_event_source terminateSignal;
-  unique_sd_event_source interruptSignal;
+  static constexpr std::array<int, 4> END_SIGNALS{SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+  std::array<unique_sd_event_source, END_SIGNALS.size()> endSignalSources;
   unique_sd_event_source busDeadline;
   unique_bus_slot busDisconnected;
   std::unique_ptr<CTrayChoice> trays;

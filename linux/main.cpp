@@ -7,6 +7,7 @@
 #include "linux/indicator_app.h"
 
 int main(int argc, char** argv) {
+  KeepStandardStreamsOpen();
   const StartWords words = ReadStartWords(argc - 1, argv + 1);
   if (const auto exitCode = AnswerStartWords(words, stdout)) return *exitCode;
   const std::string arguments = JoinArguments(argc - 1, argv + 1);

@@ -8,6 +8,7 @@
 #include "linux/indicator_app.h"
 
 int main(int argc, char** argv) {
+  KeepStandardStreamsOpen();
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s DISKSTATS SYS_BLOCK_ROOT [options...]\n", argv[0]);
     return 2;

@@ -9,6 +9,7 @@ pixmaps the pixel model gives an icon code.
 """
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -218,6 +219,17 @@ class MenuTest(TrayTest):
         app.click(ID_END_PROGRAM)
         self.assertEqual(app.process.wait(timeout=5), 0)
         self.assertFalse(self.bus.name_has_owner(app.name))
+
+    def test_a_hangup_or_quit_ends_it_as_end_program_does_and_stray_signals_do_not(self):
+        for ending in (signal.SIGHUP, signal.SIGQUIT):
+            app = self.start(["-f"])
+            for stray in (signal.SIGPIPE, signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM):
+                app.process.send_signal(stray)
+            time.sleep(0.3)
+            self.assertIsNone(app.process.poll(), "a stray signal ended gleamo")
+            app.process.send_signal(ending)
+            self.assertEqual(app.process.wait(timeout=5), 0)
+            self.assertTrue(wait_until(lambda: not self.bus.name_has_owner(app.name), timeout=5))
 
     def test_end_program_through_an_event_group(self):
         app = self.start(["-f"])

@@ -89,7 +89,7 @@ class GleamoRun:
     leaves the counter file out, "fifo" makes it a FIFO, and a path names
     another file in its place."""
 
-    def __init__(self, app, options, env=None, source="counters", real_gleamo=None):
+    def __init__(self, app, options, env=None, source="counters", real_gleamo=None, close_fd=None):
         self.dir = tempfile.mkdtemp(prefix="gleamo-tray-")
         self.stats = os.path.join(self.dir, "diskstats")
         os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
@@ -103,7 +103,9 @@ class GleamoRun:
         self.out_path = os.path.join(self.dir, "stdout")
         self.err_path = os.path.join(self.dir, "stderr")
         with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
-            self.process = subprocess.Popen(command + options, stdout=out, stderr=err, env=env)
+            # close_fd: started with that standard stream closed, as some launchers do.
+            self.process = subprocess.Popen(command + options, stdout=out, stderr=err, env=env,
+                                            preexec_fn=None if close_fd is None else lambda: os.close(close_fd))
 
     def set_counters(self, reads, writes):
         # In place, as the kernel's file changes under gleamo's open descriptor.

@@ -130,8 +130,8 @@ class Tray:
 class XGleamo(GleamoRun):
     """gleamo on a counter file of the test's."""
 
-    def __init__(self, options, env=None):
-        super().__init__(ARGS.app, options, env)
+    def __init__(self, options, env=None, close_fd=None):
+        super().__init__(ARGS.app, options, env, close_fd=close_fd)
 
     def keep_reading(self):
         """Moves the read counter on every 50 ms, so that the icon stays
@@ -186,8 +186,8 @@ class XEmbedTest(unittest.TestCase):
     def docked_in(self, tray, app):
         self.assertTrue(tray.wait(lambda: tray.icon), "gleamo never docked: " + app.stderr())
 
-    def start(self, options, env=None):
-        app = XGleamo(options, env)
+    def start(self, options, env=None, close_fd=None):
+        app = XGleamo(options, env, close_fd)
         # Ended by SIGTERM at the latest: cleanly, and without a sanitizer's report.
         self.addCleanup(self.assert_ends_cleanly, app)
         return app
@@ -410,6 +410,13 @@ class XEmbedTest(unittest.TestCase):
         xvfb.wait(timeout=5)
         self.assertEqual(app.process.wait(timeout=5), 1, app.stderr())
         self.assertIn("gleamo: lost the connection to the X display\n", app.stderr())
+
+    def test_started_with_standard_output_or_error_closed_it_docks_and_ends_by_sigterm(self):
+        self.tray()
+        for closed in (1, 2):
+            app = self.start(["-f"], close_fd=closed)
+            self.assert_shows(130000)
+            self.assertEqual(app.stop()[0], 0, "with descriptor %d closed" % closed)
 
     def test_without_a_host_says_so_once_and_takes_whichever_comes_first(self):
         app = self.start(["-f"])
