@@ -59,7 +59,7 @@ bool CXDisplay::Watch() {
 int CXDisplay::OnPrepare(sd_event_source* /*source*/, void* self) {
   auto* display = static_cast<CXDisplay*>(self);
   while (auto event = Reply(xcb_poll_for_queued_event(display->connection.get()))) display->Dispatch(event.get());
-  xcb_flush(display->connection.get());
+  FlushRequests(display->connection.get());
   return 0;
 }
 
@@ -77,7 +77,7 @@ int CXDisplay::OnReadable(sd_event_source* /*source*/, int /*fd*/, std::uint32_t
     if (lost) lost();
     return 0;
   }
-  xcb_flush(display->connection.get());
+  FlushRequests(display->connection.get());
   return 0;
 }
 

@@ -69,13 +69,11 @@ void CPopupMenu::Open(int rootX, int rootY) {
 
   // Every click and key goes to the menu while it is open, so that a click
   // elsewhere or Escape can close it.
-  auto pointer =
-      Reply(xcb_grab_pointer_reply(c,
-                                   xcb_grab_pointer(c, 0, window.get(), POINTER_EVENTS, XCB_GRAB_MODE_ASYNC,
-                                                    XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-                                   nullptr));
-  auto keyboard = Reply(xcb_grab_keyboard_reply(
-      c, xcb_grab_keyboard(c, 0, window.get(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr));
+  auto pointer = AwaitReply<xcb_grab_pointer_reply_t>(
+      c, xcb_grab_pointer(c, 0, window.get(), POINTER_EVENTS, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE,
+                          XCB_NONE, XCB_CURRENT_TIME));
+  auto keyboard = AwaitReply<xcb_grab_keyboard_reply_t>(
+      c, xcb_grab_keyboard(c, 0, window.get(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
   if ((!pointer || pointer->status != XCB_GRAB_STATUS_SUCCESS) && !underXwayland) {
     // Someone else holds the pointer: a menu that a click elsewhere could
     // not close would be worse than none. Under Xwayland a menu that never
@@ -87,7 +85,7 @@ void CPopupMenu::Open(int rootX, int rootY) {
   selectedItem = -1;
   pressedInMenu = false;
   pointedAtItem = false;
-  xcb_flush(c);
+  FlushRequests(c);
 }
 
 void CPopupMenu::Close() {
@@ -96,7 +94,7 @@ void CPopupMenu::Close() {
   xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
   gc.reset();
   window.reset();
-  xcb_flush(connection);
+  FlushRequests(connection);
 }
 
 bool CPopupMenu::Dispatch(const xcb_generic_event_t* event) {
@@ -156,8 +154,8 @@ bool CPopupMenu::Dispatch(const xcb_generic_event_t* event) {
 void CPopupMenu::LearnKeys() {
   const xcb_setup_t* setup = xcb_get_setup(connection);
   const int count = setup->max_keycode - setup->min_keycode + 1;
-  auto mapping = Reply(xcb_get_keyboard_mapping_reply(
-      connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<std::uint8_t>(count)), nullptr));
+  auto mapping = AwaitReply<xcb_get_keyboard_mapping_reply_t>(
+      connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<std::uint8_t>(count)));
   if (!mapping) return;
   const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
   const int perKey = mapping->keysyms_per_keycode;
@@ -225,5 +223,5 @@ void CPopupMenu::Draw() {
     xcb_image_text_8(connection, static_cast<std::uint8_t>(std::strlen(label)), window.get(), gc.get(), MENU_PADDING_X,
                      static_cast<std::int16_t>(i * itemHeight + MENU_PADDING_Y + textAscent), label);
   }
-  xcb_flush(connection);
+  FlushRequests(connection);
 }

@@ -44,7 +44,7 @@ void CTextWindow::Show(const char* title, const char* text) {
     xcb_clear_area(c, 1, window.get(), 0, 0, 0, 0);  // drawn again on the Expose this brings
   }
   NameWindow(c, window.get(), title, atoms[NET_WM_NAME], atoms[UTF8_STRING]);
-  xcb_flush(c);
+  FlushRequests(c);
 }
 
 void CTextWindow::Create(int width, int height) {
@@ -87,7 +87,7 @@ void CTextWindow::Create(int width, int height) {
 void CTextWindow::Close() {
   gc.reset();
   window.reset();
-  xcb_flush(connection);
+  FlushRequests(connection);
 }
 
 bool CTextWindow::Dispatch(const xcb_generic_event_t* event) {
@@ -135,5 +135,5 @@ void CTextWindow::Draw() {
                      static_cast<std::int16_t>(baseline), line.data());
     baseline += lineHeight;
   }
-  xcb_flush(connection);
+  FlushRequests(connection);
 }

@@ -1,9 +1,28 @@
 #include "linux/x11/x_resources.h"
 
+#include <poll.h>
+#include <xcb/xcbext.h>
+
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
+
+std::int64_t NowMsec() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// Until when round trips do not wait: the server was late a moment ago.
+// The program has one display connection.
+std::int64_t noWaitUntilMsec = 0;
+
+bool SocketReady(xcb_connection_t* connection, short events, int timeoutMsec) {
+  pollfd socket{xcb_get_file_descriptor(connection), events, 0};
+  return poll(&socket, 1, timeoutMsec) > 0 && (socket.revents & events) != 0;
+}
 
 std::uint32_t Channel(std::uint8_t value, std::uint32_t mask) {
   if (mask == 0) return 0;
@@ -14,6 +33,52 @@ std::uint32_t Channel(std::uint8_t value, std::uint32_t mask) {
 
 }  // namespace
 
+bool ServerTakesRequests(xcb_connection_t* connection) {
+  return SocketReady(connection, POLLOUT, 0);
+}
+
+void FlushRequests(xcb_connection_t* connection) {
+  // XCB's own flush waits for the socket as long as it takes.
+  if (ServerTakesRequests(connection)) xcb_flush(connection);
+}
+
+void* AwaitReplyTo(xcb_connection_t* connection, unsigned int sequence, bool* lateOut) {
+  if (lateOut != nullptr) *lateOut = false;
+  const std::int64_t start = NowMsec();
+  const int deadline = start < noWaitUntilMsec ? 0 : ROUND_TRIP_DEADLINE_MSEC;
+  if (ServerTakesRequests(connection)) {
+    xcb_flush(connection);
+    for (;;) {
+      // Reads what has come without waiting; events met on the way wait in
+      // XCB's queue for the event loop.
+      void* reply = nullptr;
+      xcb_generic_error_t* error = nullptr;
+      if (xcb_poll_for_reply(connection, sequence, &reply, &error) != 0) {
+        std::free(error);
+        return reply;
+      }
+      const auto left = static_cast<int>(deadline - (NowMsec() - start));
+      if (left <= 0 || !SocketReady(connection, POLLIN, left)) break;
+    }
+  }
+  xcb_discard_reply(connection, sequence);
+  noWaitUntilMsec = NowMsec() + 1000;
+  if (lateOut != nullptr) *lateOut = true;
+  return nullptr;
+}
+
+bool WasRefused(xcb_connection_t* connection, xcb_void_cookie_t checked) {
+  void* none = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  if (xcb_poll_for_reply(connection, checked.sequence, &none, &error) == 0) {
+    xcb_discard_reply(connection, checked.sequence);
+    return true;  // not known after all: not counted on
+  }
+  std::free(none);
+  std::free(error);
+  return error != nullptr;
+}
+
 void InternAtoms(xcb_connection_t* connection, const char* const* names, int count, xcb_atom_t* atoms) {
   std::vector<xcb_intern_atom_cookie_t> cookies;
   cookies.reserve(static_cast<std::size_t>(count));
@@ -21,7 +86,7 @@ void InternAtoms(xcb_connection_t* connection, const char* const* names, int cou
     cookies.push_back(xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]));
   }
   for (int i = 0; i < count; ++i) {
-    auto reply = Reply(xcb_intern_atom_reply(connection, cookies[static_cast<std::size_t>(i)], nullptr));
+    auto reply = AwaitReply<xcb_intern_atom_reply_t>(connection, cookies[static_cast<std::size_t>(i)]);
     atoms[i] = reply ? reply->atom : XCB_NONE;
   }
 }
@@ -72,9 +137,8 @@ xcb_font_t CFixedFont::Get() {
 int CFixedFont::TextWidth(const char* text, std::size_t length) {
   std::vector<xcb_char2b_t> wide;
   for (std::size_t i = 0; i < length; ++i) wide.push_back({0, static_cast<std::uint8_t>(text[i])});
-  auto extents = Reply(xcb_query_text_extents_reply(
-      connection, xcb_query_text_extents(connection, Get(), static_cast<std::uint32_t>(wide.size()), wide.data()),
-      nullptr));
+  auto extents = AwaitReply<xcb_query_text_extents_reply_t>(
+      connection, xcb_query_text_extents(connection, Get(), static_cast<std::uint32_t>(wide.size()), wide.data()));
   if (!extents) return 0;
   ascent = extents->font_ascent;
   descent = extents->font_descent;

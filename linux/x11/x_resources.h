@@ -21,6 +21,32 @@ unique_reply<T> Reply(T* reply) {
   return unique_reply<T>(reply, &std::free);
 }
 
+// Every round trip of ours waits at most this long for its answer, so that
+// a server another client holds grabbed, or one that stands still, cannot
+// hold up the event loop (the bus, the tick, SIGTERM): a late answer counts
+// as none. After one is late, the next second's round trips take only what
+// has already come.
+constexpr int ROUND_TRIP_DEADLINE_MSEC = 400;
+
+// Whether the server reads what we send now. While it does not, requests
+// wait in XCB's queue; what would add much to it is better skipped.
+bool ServerTakesRequests(xcb_connection_t* connection);
+// Sends the queued requests if the server reads them now; otherwise a
+// later flush does.
+void FlushRequests(xcb_connection_t* connection);
+
+// The reply to a request sent just before, or null when the server refused
+// it or did not answer in time (lateOut, where given, tells which).
+void* AwaitReplyTo(xcb_connection_t* connection, unsigned int sequence, bool* lateOut = nullptr);
+template <typename T, typename Cookie>
+unique_reply<T> AwaitReply(xcb_connection_t* connection, Cookie cookie, bool* lateOut = nullptr) {
+  return Reply(static_cast<T*>(AwaitReplyTo(connection, cookie.sequence, lateOut)));
+}
+
+// Whether a checked request was refused, asked once the reply to a later
+// request has come (so the answer is known without a round trip).
+bool WasRefused(xcb_connection_t* connection, xcb_void_cookie_t checked);
+
 // Sole owner of one resource made on the server (a window, a graphics
 // context, a font, a colormap): freed exactly once, on reset or at the end of
 // its scope, over the connection it was made on, which must outlive it.

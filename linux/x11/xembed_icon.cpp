@@ -17,6 +17,7 @@ constexpr std::uint32_t XEMBED_MAPPED = 1;
 // us cannot spin.
 constexpr std::uint64_t REDOCK_DELAY_USEC = 500'000;
 constexpr std::uint64_t SLOW_REDOCK_DELAY_USEC = 5'000'000;
+constexpr std::uint64_t REPAINT_RETRY_USEC = 100'000;
 constexpr std::uint64_t SETTLED_DOCK_USEC = 5'000'000;  // docked this long: not dropped "soon"
 constexpr int DROPS_BEFORE_SLOWING = 3;
 // An X server's shutdown and the loss of the connection it ends with come
@@ -44,7 +45,7 @@ CXEmbedIcon::~CXEmbedIcon() {
   // Destroying the window takes the icon out of the tray.
   redockTimer.reset();
   Undock();
-  xcb_flush(connection);
+  FlushRequests(connection);
 }
 
 void CXEmbedIcon::ReportIfChanged() {
@@ -73,10 +74,15 @@ int CXEmbedIcon::OnUndockReport(sd_event_source* /*source*/, std::uint64_t /*use
   return 0;
 }
 
-xcb_window_t CXEmbedIcon::SelectionOwner() {
+std::optional<xcb_window_t> CXEmbedIcon::SelectionOwner() {
   xcb_connection_t* c = connection;
-  auto reply = Reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]), nullptr));
-  return reply ? reply->owner : XCB_NONE;
+  auto reply = AwaitReply<xcb_get_selection_owner_reply_t>(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]));
+  if (!reply) return std::nullopt;
+  return reply->owner;
+}
+
+void CXEmbedIcon::DockLater(std::uint64_t delayUsec) {
+  sd_event_add_time_relative(display.Loop(), redockTimer.put(), CLOCK_MONOTONIC, delayUsec, 0, &OnRedockTimer, this);
 }
 
 bool CXEmbedIcon::Add() {
@@ -86,11 +92,11 @@ bool CXEmbedIcon::Add() {
   // the root window's StructureNotify listeners.
   const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   xcb_change_window_attributes(c, screen->root, XCB_CW_EVENT_MASK, &rootEvents);
-  auto reply = Reply(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]), nullptr));
+  auto reply = AwaitReply<xcb_get_selection_owner_reply_t>(c, xcb_get_selection_owner(c, atoms[TRAY_SELECTION]));
   if (!reply) return false;
   if (reply->owner != XCB_NONE) Dock(reply->owner);
   reportedDocked = Docked();
-  xcb_flush(c);
+  FlushRequests(c);
   return true;
 }
 
@@ -98,16 +104,23 @@ void CXEmbedIcon::Dock(xcb_window_t owner) {
   xcb_connection_t* c = connection;
   // Told when this tray goes away; a tray already gone refuses the request.
   const std::uint32_t ownerEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-  if (auto error = Reply(
-          xcb_request_check(c, xcb_change_window_attributes_checked(c, owner, XCB_CW_EVENT_MASK, &ownerEvents)))) {
+  const xcb_void_cookie_t watch = xcb_change_window_attributes_checked(c, owner, XCB_CW_EVENT_MASK, &ownerEvents);
+  // Both answered in one round trip: the property's reply comes after the
+  // error the first request may have brought.
+  bool late = false;
+  auto property = AwaitReply<xcb_get_property_reply_t>(
+      c, xcb_get_property(c, 0, owner, atoms[TRAY_VISUAL], XCB_ATOM_VISUALID, 0, 1), &late);
+  if (!property) {
+    xcb_discard_reply(c, watch.sequence);
+    // Not answered in time: asked again soon. Refused: the tray is gone.
+    if (late) DockLater(REDOCK_DELAY_USEC);
     return;
   }
+  if (WasRefused(c, watch)) return;
   manager = owner;
   sd_event_now(display.Loop(), CLOCK_MONOTONIC, &dockedAt);
 
   xcb_visualid_t visual = screen->root_visual;
-  auto property = Reply(
-      xcb_get_property_reply(c, xcb_get_property(c, 0, owner, atoms[TRAY_VISUAL], XCB_ATOM_VISUALID, 0, 1), nullptr));
   if (property && property->format == 32 && xcb_get_property_value_length(property.get()) >= 4) {
     visual = *static_cast<const xcb_visualid_t*>(xcb_get_property_value(property.get()));
   }
@@ -122,7 +135,7 @@ void CXEmbedIcon::Dock(xcb_window_t owner) {
   request.data.data32[1] = SYSTEM_TRAY_REQUEST_DOCK;
   request.data.data32[2] = icon.get();
   xcb_send_event(c, 0, owner, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
-  xcb_flush(c);
+  FlushRequests(c);
 }
 
 void CXEmbedIcon::CreateIconWindow(xcb_visualid_t visual) {
@@ -220,7 +233,7 @@ void CXEmbedIcon::Remove() {
   undockReport.reset();
   Undock();
   reportedDocked = false;
-  xcb_flush(connection);
+  FlushRequests(connection);
 }
 
 void CXEmbedIcon::Undock() {
@@ -243,17 +256,27 @@ void CXEmbedIcon::OnIconLost() {
                   "gleamo: the system tray keeps dropping the icon; offering it again every %d s\n",
                   static_cast<int>(SLOW_REDOCK_DELAY_USEC / 1000000));
   }
-  sd_event_add_time_relative(display.Loop(), redockTimer.put(), CLOCK_MONOTONIC,
-                             slow ? SLOW_REDOCK_DELAY_USEC : REDOCK_DELAY_USEC, 0, &OnRedockTimer, this);
+  DockLater(slow ? SLOW_REDOCK_DELAY_USEC : REDOCK_DELAY_USEC);
 }
 
 int CXEmbedIcon::OnRedockTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
   auto* icon = static_cast<CXEmbedIcon*>(self);
   // A tray that announced itself meanwhile has the icon already.
   if (icon->Docked() || !icon->wanted) return 0;
-  const xcb_window_t owner = icon->SelectionOwner();
-  if (owner != XCB_NONE) icon->Dock(owner);
+  const std::optional<xcb_window_t> owner = icon->SelectionOwner();
+  if (!owner) {
+    icon->DockLater(REDOCK_DELAY_USEC);  // the server does not answer now
+  } else if (*owner != XCB_NONE) {
+    icon->Dock(*owner);
+  }
   icon->ReportIfChanged();
+  return 0;
+}
+
+int CXEmbedIcon::OnRepaintTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
+  auto* icon = static_cast<CXEmbedIcon*>(self);
+  icon->repaintTimer.reset();
+  icon->PaintIcon();
   return 0;
 }
 
@@ -265,6 +288,16 @@ void CXEmbedIcon::ReplaceIcon(const IconPicture& picture, const char* /*tooltip*
 void CXEmbedIcon::PaintIcon() {
   if (!icon) return;
   xcb_connection_t* c = connection;
+  // A server that reads nothing now would have the pictures pile up in
+  // XCB's queue until sending them blocked: the newest is painted when it
+  // reads again.
+  if (!ServerTakesRequests(c)) {
+    if (!repaintTimer) {
+      sd_event_add_time_relative(display.Loop(), repaintTimer.put(), CLOCK_MONOTONIC, REPAINT_RETRY_USEC, 0,
+                                 &OnRepaintTimer, this);
+    }
+    return;
+  }
   xcb_clear_area(c, 0, icon.get(), 0, 0, 0, 0);
 
   const WindowPlacement placement = PlaceIconInWindow(iconWidth, iconHeight);
@@ -297,7 +330,7 @@ void CXEmbedIcon::PaintIcon() {
     xcb_poly_fill_rectangle(c, icon.get(), iconGc.get(), static_cast<std::uint32_t>(rectangles.size()),
                             rectangles.data());
   }
-  xcb_flush(c);
+  FlushRequests(c);
 }
 
 void CXEmbedIcon::Dispatch(const xcb_generic_event_t* event) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "linux/said_once.h"
 #include "linux/systemd_handles.h"
@@ -50,11 +51,14 @@ class CXEmbedIcon final : public CTrayIcon {
 
   void Dispatch(const xcb_generic_event_t* event);
   void ReportIfChanged();
-  xcb_window_t SelectionOwner();
+  // Null when the server does not answer in time.
+  std::optional<xcb_window_t> SelectionOwner();
+  void DockLater(std::uint64_t delayUsec);
   void Dock(xcb_window_t owner);
   void Undock();
   void OnIconLost();
   static int OnRedockTimer(sd_event_source* source, std::uint64_t usec, void* self);
+  static int OnRepaintTimer(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnUndockReport(sd_event_source* source, std::uint64_t usec, void* self);
   void CreateIconWindow(xcb_visualid_t visual);
   void SetSizeHints(int side);
@@ -66,6 +70,7 @@ class CXEmbedIcon final : public CTrayIcon {
   const xcb_screen_t* screen;    // the display's
   DockedHandler onDocked;
   unique_sd_event_source redockTimer;
+  unique_sd_event_source repaintTimer;  // the server read nothing when the picture changed
   unique_sd_event_source undockReport;
   std::array<xcb_atom_t, ATOM_COUNT> atoms{};
 
