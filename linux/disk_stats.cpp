@@ -59,6 +59,10 @@ void PrintDiskLines(std::FILE* out, const DiskStatsLine& line) {
 
 constexpr char NOT_REGULAR[] = "not a regular file";
 
+bool OutOfResources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
 // Opens path for reading only when it is a regular file, as the kernel's
 // counter file is: open() of a FIFO waits for a writer (for good, with the
 // end signals blocked), and a device such as /dev/zero never ends. The path
@@ -114,8 +118,12 @@ CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlo
 bool CDiskStatsSource::Open() {
   if (fd) return true;
   struct stat opened {};
+  errno = 0;
   fd = OpenRegularFile(diskStatsPath.c_str(), opened, openFailure);
-  if (!fd) return false;
+  if (!fd) {
+    openMayWorkLater = OutOfResources(errno);
+    return false;
+  }
   openFile = {opened.st_dev, opened.st_ino};
   // Room for a few dozen devices; the first read grows it if the file is larger.
   text.resize(8192);
@@ -130,6 +138,8 @@ void CDiskStatsSource::CheckSysBlock() {
   const unique_dir directory(opendir(sysBlockRoot.c_str()));
   if (!directory) {
     const int error = errno;
+    // Looking up each disk takes no descriptor: they are still counted.
+    if (OutOfResources(error)) return;
     said.Say(Trouble::NO_BLOCK_DEVICES, warnings,
              "gleamo: cannot list the block devices in %s (%s); no disk is counted\n", sysBlockRoot.c_str(),
              std::strerror(error));

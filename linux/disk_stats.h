@@ -56,6 +56,9 @@ class CDiskStatsSource {
   bool IsOpen() const { return static_cast<bool>(fd); }
   const std::string& Path() const { return diskStatsPath; }
   const std::string& OpenFailure() const { return openFailure; }
+  // The open failed for want of a descriptor or memory, which a later try
+  // may find.
+  bool OpenMayWorkLater() const { return openMayWorkLater; }
 
   // Reads the file: the read and write totals of every physical disk and
   // the set of disks they came from, and, when out is not null, the disk's
@@ -85,6 +88,7 @@ class CDiskStatsSource {
   std::FILE* warnings;
   SaidOnce<Trouble> said;
   std::string openFailure;
+  bool openMayWorkLater = false;
   unique_fd fd;
   FileIdentity openFile;
   unsigned fileGeneration = 0;  // how often the path has led to another file

@@ -1,12 +1,12 @@
 #include "linux/indicator_app.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +44,31 @@ void KeepStandardStreamsOpen() {
   }
 }
 
+void UnblockStandardStreams() {
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode))) continue;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_NONBLOCK) != 0) continue;
+    // Setting O_NONBLOCK on the inherited description would change it for
+    // the shell or launcher that shares it: opened again, it is ours alone.
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    const int own = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (own < 0) continue;
+    dup2(own, fd);
+    close(own);
+  }
+  // One write per line: a line a pipe takes arrives whole, or not at all.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
+bool StreamTakesLines(std::FILE* stream, bool& brokenOut) {
+  pollfd output{fileno(stream), POLLOUT, 0};
+  brokenOut = poll(&output, 1, 0) > 0 && (output.revents & (POLLERR | POLLNVAL)) != 0;
+  return !brokenOut && (output.revents & POLLOUT) != 0;
+}
+
 std::string JoinArguments(int count, const char* const* words) {
   std::string joined;
   for (int i = 0; i < count; ++i) {
@@ -68,6 +93,8 @@ namespace {
 constexpr std::uint64_t BUS_ANSWER_USEC = 5'000'000;
 // Every bus call of ours is answered in this time, or counts as failed.
 constexpr std::uint64_t BUS_CALL_USEC = 5'000'000;
+// Whether the bus still runs, once the connection to it has closed.
+constexpr std::uint64_t BUS_PROBE_USEC = 500'000;
 
 // Named apart from the icon's own window, which is "gleamo".
 constexpr char USAGE_WINDOW_TITLE[] = "gleamo usage";
@@ -116,6 +143,7 @@ void CIndicatorApp::DropBus() {
 }
 
 int CIndicatorApp::Run() {
+  UnblockStandardStreams();
   int result = sd_event_new(event.put());
   if (result < 0) {
     std::fprintf(stderr, "gleamo: no event loop: %s\n", std::strerror(-result));
@@ -162,20 +190,17 @@ int CIndicatorApp::Run() {
     sd_event_add_signal(event.get(), endSignalSources[i].put(), END_SIGNALS[i], &OnEndSignal, this);
   }
 
-  // A periodic timer of the kernel's own: each tick costs one wake-up and
-  // one read, with nothing to re-arm.
-  const int timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  const long intervalNsec = (settings.fastBlink ? 150L : 300L) * 1000 * 1000;
-  const itimerspec period{{0, intervalNsec}, {0, intervalNsec}};
-  result = timerFd < 0 ? -errno : 0;
-  if (result == 0 && timerfd_settime(timerFd, 0, &period, nullptr) < 0) result = -errno;
-  if (result == 0) result = sd_event_add_io(event.get(), timer.put(), timerFd, EPOLLIN, &OnTimer, this);
+  // The tick shares the loop's timer with the bus's deadlines: a descriptor
+  // of its own would be one too many under a tight ulimit.
+  tickUsec = (settings.fastBlink ? 150U : 300U) * 1000U;
+  std::uint64_t now = 0;
+  sd_event_now(event.get(), CLOCK_MONOTONIC, &now);
+  result = sd_event_add_time(event.get(), timer.put(), CLOCK_MONOTONIC, now + tickUsec, 1, &OnTimer, this);
+  if (result >= 0) result = sd_event_source_set_enabled(timer.get(), SD_EVENT_ON);
   if (result < 0) {
-    if (timerFd >= 0) close(timerFd);
     std::fprintf(stderr, "gleamo: no poll timer: %s\n", std::strerror(-result));
     return 1;
   }
-  sd_event_source_set_io_fd_own(timer.get(), 1);
 
   const int exitCode = sd_event_loop(event.get());
 
@@ -198,12 +223,17 @@ int CIndicatorApp::OnEndSignal(sd_event_source*, const signalfd_siginfo*, void* 
   return 0;
 }
 
-int CIndicatorApp::OnTimer(sd_event_source* /*source*/, int fd, std::uint32_t /*events*/, void* self) {
+int CIndicatorApp::OnTimer(sd_event_source* source, std::uint64_t due, void* self) {
+  auto* app = static_cast<CIndicatorApp*>(self);
   // Ticks missed while the process stood still make one tick, as
   // coalesced timer messages do on Windows.
-  std::uint64_t expirations = 0;
-  if (read(fd, &expirations, sizeof expirations) != sizeof expirations) return 0;
-  static_cast<CIndicatorApp*>(self)->OnPollTimer();
+  std::uint64_t now = 0;
+  sd_event_now(sd_event_source_get_event(source), CLOCK_MONOTONIC, &now);
+  std::uint64_t next = due + app->tickUsec;
+  if (next <= now) next = now + app->tickUsec;
+  sd_event_source_set_time(source, next);
+  sd_event_source_set_enabled(source, SD_EVENT_ON);
+  app->OnPollTimer();
   return 0;
 }
 
@@ -214,10 +244,22 @@ void CIndicatorApp::OnPollTimer() {
     tick.first = false;
     // How the connection went is said once, on a terminal too, and reaches
     // a session's log at once rather than when the buffer fills.
-    total = ConnectAndPoll(source, tick.scale, stdout, diagnostics);
+    std::FILE* lines = LinesOfThisTick();
+    total = ConnectAndPoll(source, tick.scale, stdout, lines);
     std::fflush(stdout);
   } else {
-    total = PollDiskCounters(source, tick.scale, diagnostics);
+    // Out of descriptors at the start (a tight ulimit), the file may open
+    // once another is closed.
+    if (!source.IsOpen() && source.OpenMayWorkLater() && source.Open()) {
+      std::fwprintf(stdout, L"\nConnected with %s\n", source.Path().c_str());
+      std::fflush(stdout);
+    }
+    std::FILE* lines = LinesOfThisTick();
+    total = PollDiskCounters(source, tick.scale, lines);
+    if (lines != nullptr && std::ferror(lines) != 0) {
+      std::clearerr(lines);  // the reader fell behind in the middle
+      ++droppedTicks;
+    }
   }
   tick.iconCode =
       MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight, tick.iconCode);
@@ -226,6 +268,22 @@ void CIndicatorApp::OnPollTimer() {
     trays->ShowIcon(tick.iconCode, TRAY_TOOLTIP);
     tick.shownIconCode = tick.iconCode;
   }
+}
+
+std::FILE* CIndicatorApp::LinesOfThisTick() {
+  if (diagnostics == nullptr) return nullptr;
+  bool broken = false;
+  if (!StreamTakesLines(diagnostics, broken)) {
+    if (broken) diagnostics = nullptr;  // the reader is gone: the lines stop
+    ++droppedTicks;
+    return nullptr;
+  }
+  if (droppedTicks > 0) {
+    std::fwprintf(diagnostics, L"(the counter lines of %u ticks were left out: they were not read in time)\n",
+                  droppedTicks);
+    droppedTicks = 0;
+  }
+  return diagnostics;
 }
 
 void CIndicatorApp::TellNoTray() {
@@ -275,7 +333,20 @@ int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error
 }
 
 int CIndicatorApp::OnBusDisconnected(sd_bus_message*, void* self, sd_bus_error*) {
-  static_cast<CIndicatorApp*>(self)->LoseBus("lost the connection to the session bus");
+  // sd-bus closes the connection itself on a message it cannot take in
+  // (larger than the memory the process may use, or malformed); the bus
+  // still answering a fresh connection tells that apart from its end.
+  unique_sd_bus probe;
+  bool busRuns = sd_bus_open_user(probe.put()) >= 0;
+  if (busRuns) {
+    sd_bus_set_method_call_timeout(probe.get(), BUS_PROBE_USEC);
+    busRuns = sd_bus_call_method(probe.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                 "GetId", nullptr, nullptr, "") >= 0;
+  }
+  static_cast<CIndicatorApp*>(self)->LoseBus(
+      busRuns ? "the session bus sent a message too large for gleamo's memory, or malformed, and the connection "
+                "to it had to close"
+              : "lost the connection to the session bus");
   return 0;
 }
 

@@ -25,6 +25,17 @@
 // anything else opens a file.
 void KeepStandardStreamsOpen();
 
+// Puts standard output and error of a pipe or terminal on descriptions of
+// their own that never block: a reader that does not keep up loses lines
+// rather than holding the event loop. Regular files never block; a socket's
+// description may be shared with the session (a journal stream) and is
+// left as it is. Before anything is written to either.
+void UnblockStandardStreams();
+
+// Whether a line written to the stream now would go out at once; false
+// for a reader that has fallen behind. brokenOut: nobody will ever read.
+bool StreamTakesLines(std::FILE* stream, bool& brokenOut);
+
 // The argument words as one string, joined by single blanks, the way the
 // Windows entry receives its command line.
 std::string JoinArguments(int count, const char* const* words);
@@ -68,6 +79,7 @@ class CIndicatorApp {
     CounterScale scale;
   };
 
+  std::FILE* LinesOfThisTick();
   void TellNoTray();
   void Notify(const char* summary, const std::string& body, bool usage);
   void ShowWithoutNotifications(bool usage);
@@ -76,7 +88,7 @@ class CIndicatorApp {
   void ShowUsage();
   void OpenAuthorPage();
   void End(int exitCode);
-  static int OnTimer(sd_event_source* source, int fd, std::uint32_t events, void* self);
+  static int OnTimer(sd_event_source* source, std::uint64_t due, void* self);
   static int OnEndSignal(sd_event_source* source, const signalfd_siginfo* info, void* self);
   static int OnBusDisconnected(sd_bus_message* message, void* self, sd_bus_error* error);
   static int OnBusDeadline(sd_event_source* source, std::uint64_t usec, void* self);
@@ -85,11 +97,14 @@ class CIndicatorApp {
 
   const DisplaySettings& settings;
   CDiskStatsSource source;
-  // Standard output for the counter lines with --verbose; null otherwise.
+  // Standard output for the counter lines with --verbose; null otherwise,
+  // and once nobody can read them any more.
   std::FILE* diagnostics;
+  unsigned droppedTicks = 0;  // whose lines a slow reader made us leave out
   unique_sd_event event;
   unique_sd_bus bus;
   unique_sd_event_source timer;
+  std::uint64_t tickUsec = 0;
   static constexpr std::array<int, 4> END_SIGNALS{SIGTERM, SIGHUP, SIGINT, SIGQUIT};
   std::array<unique_sd_event_source, END_SIGNALS.size()> endSignalSources;
   unique_sd_event_source busDeadline;

@@ -89,7 +89,7 @@ class GleamoRun:
     leaves the counter file out, "fifo" makes it a FIFO, and a path names
     another file in its place."""
 
-    def __init__(self, app, options, env=None, source="counters", real_gleamo=None, close_fd=None):
+    def __init__(self, app, options, env=None, source="counters", real_gleamo=None, close_fd=None, stdout=None):
         self.dir = tempfile.mkdtemp(prefix="gleamo-tray-")
         self.stats = os.path.join(self.dir, "diskstats")
         os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
@@ -104,7 +104,9 @@ class GleamoRun:
         self.err_path = os.path.join(self.dir, "stderr")
         with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
             # close_fd: started with that standard stream closed, as some launchers do.
-            self.process = subprocess.Popen(command + options, stdout=out, stderr=err, env=env,
+            # stdout: a descriptor of the test's in place of the file.
+            self.process = subprocess.Popen(command + options, stdout=out if stdout is None else stdout, stderr=err,
+                                            env=env,
                                             preexec_fn=None if close_fd is None else lambda: os.close(close_fd))
 
     def set_counters(self, reads, writes):

@@ -8,8 +8,11 @@ Puts up its own Xvfb and real trays on it (trayer; tint2 for a tray with an
 ARGB visual; a stand-in tray of x_tray_fixture.py for what trays seldom do),
 and drives gleamo with xdotool.
 """
+import fcntl
 import os
+import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -130,8 +133,8 @@ class Tray:
 class XGleamo(GleamoRun):
     """gleamo on a counter file of the test's."""
 
-    def __init__(self, options, env=None, close_fd=None):
-        super().__init__(ARGS.app, options, env, close_fd=close_fd)
+    def __init__(self, options, env=None, close_fd=None, stdout=None):
+        super().__init__(ARGS.app, options, env, close_fd=close_fd, stdout=stdout)
 
     def keep_reading(self):
         """Moves the read counter on every 50 ms, so that the icon stays
@@ -186,8 +189,8 @@ class XEmbedTest(unittest.TestCase):
     def docked_in(self, tray, app):
         self.assertTrue(tray.wait(lambda: tray.icon), "gleamo never docked: " + app.stderr())
 
-    def start(self, options, env=None, close_fd=None):
-        app = XGleamo(options, env, close_fd)
+    def start(self, options, env=None, close_fd=None, stdout=None):
+        app = XGleamo(options, env, close_fd, stdout)
         # Ended by SIGTERM at the latest: cleanly, and without a sanitizer's report.
         self.addCleanup(self.assert_ends_cleanly, app)
         return app
@@ -476,6 +479,60 @@ class XEmbedTest(unittest.TestCase):
         self.assert_shows(130000)
         self.choose(self.open_menu(1), 2)
         self.assertEqual(app.process.wait(timeout=5), 0)
+
+    def test_a_grabbed_server_or_a_reader_that_stopped_never_holds_the_loop(self):
+        watcher = Fixture("watcher")
+        self.addCleanup(watcher.stop)
+        bus = dbus.SessionBus(private=True)
+        self.addCleanup(bus.close)
+
+        def start_item(options, stdout=None):
+            app = self.start(options, stdout=stdout)
+            self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
+            return app, "org.kde.StatusNotifierItem-%d-1" % app.process.pid
+
+        def answers_within_a_second(name):
+            started = time.monotonic()
+            bus.call_blocking(name, "/StatusNotifierItem", "org.freedesktop.DBus.Peer", "Ping", "", [], timeout=1.0)
+            self.assertLess(time.monotonic() - started, 1.0)
+
+        def ends_within_a_second(app):
+            app.process.send_signal(signal.SIGTERM)
+            self.assertEqual(app.process.wait(timeout=1.0), 0, app.stderr())
+
+        # Another client holds the server while a host asks for the menu.
+        app, name = start_item(["-f"])
+        grabber = display.Display()
+        grabber.grab_server()
+        grabber.sync()
+        try:
+            menu = dbus.lowlevel.MethodCallMessage(name, "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+                                                   "ContextMenu")
+            menu.append(200, 150, signature="ii")
+            bus.send_message(menu)
+            time.sleep(0.2)
+            answers_within_a_second(name)
+            ends_within_a_second(app)
+        finally:
+            grabber.ungrab_server()
+            grabber.close()
+
+        # The counter lines go to a small pipe whose reader stops reading;
+        # when it reads again, one line says what was left out.
+        reader, writer = os.pipe()
+        self.addCleanup(os.close, reader)
+        fcntl.fcntl(writer, 1031, 4096)  # F_SETPIPE_SZ: full after a few ticks
+        app, name = start_item(["-f", "--verbose"], stdout=writer)
+        os.close(writer)
+        time.sleep(2.5)
+        answers_within_a_second(name)
+        said = b""
+        deadline = time.monotonic() + 3
+        while b"in time)\n" not in said and time.monotonic() < deadline:
+            if select.select([reader], [], [], 0.2)[0]:
+                said += os.read(reader, 65536)
+        self.assertIn(b"were left out: they were not read in time", said)
+        ends_within_a_second(app)
 
     def test_an_x_icon_outlives_a_lost_or_silent_bus(self):
         self.tray()
