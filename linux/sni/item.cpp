@@ -128,8 +128,10 @@ constexpr char WATCHER_OWNER_MATCH[] =
     "member='NameOwnerChanged',arg0='org.kde.StatusNotifierWatcher'";
 
 // A watcher that answers the registration with an error is asked again
-// after 1, 2, 4, 8 and 16 s; after that, only a new watcher is.
+// after 1, 2, 4, 8 and 16 s; after that, only a new watcher is. A watcher
+// that took the icon and dropped it is asked again after a short pause.
 constexpr int REFUSALS_BEFORE_GIVING_UP = 5;
+constexpr std::uint64_t DROPPED_ICON_PAUSE_USEC = 500'000;
 // Bus calls that get no answer in time count as failed: a hung watcher
 // must not keep the icon away for sd-bus's default 25 s.
 constexpr std::uint64_t WATCHER_CALL_TIMEOUT_USEC = 5'000'000;
@@ -240,6 +242,9 @@ int CStatusNotifier::OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_e
   const sd_bus_error* failure = sd_bus_message_get_error(reply);
   if (failure == nullptr) {
     tray.registered = true;
+    // Only refusals in a row mean a host that will not take the icon.
+    tray.refusals = 0;
+    tray.said.Forget(Trouble::REFUSED);
     tray.SetShown(true);
     return 0;
   }
@@ -305,8 +310,11 @@ int CStatusNotifier::OnItemUnregistered(sd_bus_message* message, void* self, sd_
   const std::string id = service;
   const bool ours = id.rfind(tray.serviceName, 0) == 0 || (unique != nullptr && id.rfind(unique, 0) == 0);
   if (!ours) return 0;
+  // Dropped after it took the icon: offered again after a short pause, as
+  // often as that happens.
   tray.registered = false;
-  tray.RetryLater("it dropped the icon");
+  sd_event_add_time_relative(tray.event, tray.retryTimer.put(), CLOCK_MONOTONIC, DROPPED_ICON_PAUSE_USEC, 0,
+                             &OnRetryTimer, &tray);
   return 0;
 }
 

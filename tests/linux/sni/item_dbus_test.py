@@ -312,6 +312,16 @@ class WatcherTest(TrayTest):
         self.assertEqual([call and call["refused"] for call in calls], [True, True, False])
         self.assertNotIn("refused", app.stderr())
 
+    def test_a_watcher_that_drops_the_icon_now_and_then_gets_it_back_each_time(self):
+        watcher = self.fixture("watcher", "0", "0.1")
+        app = self.start(["-f"])
+        for drop in range(11):
+            call = watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem", timeout=3)
+            self.assertIsNotNone(call, "not registered again after drop %d: %s" % (drop, app.stderr()))
+            self.assertFalse(call["refused"])
+        self.assertIsNone(app.process.poll())
+        self.assertNotIn("refused", app.stderr())
+
     def test_without_any_tray_the_desktop_is_told_what_to_install(self):
         notifications = self.fixture("notifications")
         gnome = self.start(["-f"], env=dict(os.environ, XDG_CURRENT_DESKTOP="ubuntu:GNOME"))

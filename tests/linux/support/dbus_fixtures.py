@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Stand-ins for the desktop's D-Bus services, for gleamo's tray tests.
 
-    dbus_fixtures.py watcher [N]    a StatusNotifierWatcher (refusing the first N items)
+    dbus_fixtures.py watcher [N [S]]  a StatusNotifierWatcher (refusing the first N items,
+                                    dropping each item it took S seconds later)
     dbus_fixtures.py notifications  a notification service
     dbus_fixtures.py signals        a listener to every tray item's signals
 
@@ -25,10 +26,11 @@ def report(**fields):
 class Watcher(dbus.service.Object):
     INTERFACE = "org.kde.StatusNotifierWatcher"
 
-    def __init__(self, bus, refusals=0):
+    def __init__(self, bus, refusals=0, drop_after=None):
         super().__init__(bus, "/StatusNotifierWatcher")
         self.items = []
         self.refusals = refusals
+        self.drop_after = drop_after
 
     @dbus.service.method(INTERFACE, in_signature="s", out_signature="", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
@@ -39,6 +41,20 @@ class Watcher(dbus.service.Object):
             raise dbus.exceptions.DBusException("busy", name="org.freedesktop.DBus.Error.Failed")
         self.items.append(str(service))
         self.StatusNotifierItemRegistered(service)
+        if self.drop_after is not None:
+            GLib.timeout_add(int(self.drop_after * 1000), self.drop, str(service), str(sender))
+
+    def drop(self, service, sender):
+        """Forgets an item as a tray host that lost it does, naming it by its
+        sender and path."""
+        self.items.remove(service)
+        self.StatusNotifierItemUnregistered(sender + service)
+        report(call="dropped", service=service)
+        return False
+
+    @dbus.service.signal(INTERFACE, signature="s")
+    def StatusNotifierItemUnregistered(self, service):
+        pass
 
     @dbus.service.method(INTERFACE, in_signature="s", out_signature="")
     def RegisterStatusNotifierHost(self, service):
@@ -94,7 +110,8 @@ def main():
     kind = sys.argv[1]
     if kind == "watcher":
         name = "org.kde.StatusNotifierWatcher"
-        service = Watcher(bus, int(sys.argv[2]) if len(sys.argv) > 2 else 0)
+        service = Watcher(bus, int(sys.argv[2]) if len(sys.argv) > 2 else 0,
+                          float(sys.argv[3]) if len(sys.argv) > 3 else None)
     elif kind == "notifications":
         name = "org.freedesktop.Notifications"
         service = Notifications(bus)
