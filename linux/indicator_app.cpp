@@ -192,7 +192,7 @@ int CIndicatorApp::Run() {
 
   // The tick shares the loop's timer with the bus's deadlines: a descriptor
   // of its own would be one too many under a tight ulimit.
-  tickUsec = (settings.fastBlink ? 150U : 300U) * 1000U;
+  tickUsec = std::uint64_t{settings.fastBlink ? 150U : 300U} * 1000;
   std::uint64_t now = 0;
   sd_event_now(event.get(), CLOCK_MONOTONIC, &now);
   result = sd_event_add_time(event.get(), timer.put(), CLOCK_MONOTONIC, now + tickUsec, 1, &OnTimer, this);
@@ -244,8 +244,8 @@ void CIndicatorApp::OnPollTimer() {
     tick.first = false;
     // How the connection went is said once, on a terminal too, and reaches
     // a session's log at once rather than when the buffer fills.
-    std::FILE* lines = LinesOfThisTick();
-    total = ConnectAndPoll(source, tick.scale, stdout, lines);
+    std::FILE* out = LinesOfThisTick();
+    total = ConnectAndPoll(source, tick.scale, stdout, out);
     std::fflush(stdout);
   } else {
     // Out of descriptors at the start (a tight ulimit), the file may open
