@@ -5,7 +5,7 @@
                           [--shots DIR] HOST[:SCALE]...
 
 HOST is waybar, swaybar (both on headless sway), gnome (GNOME Shell with the
-AppIndicator extension), lxqt or mate. In each, as a user meets it: the icon
+AppIndicator extension), lxqt, mate or cinnamon. In each, as a user meets it: the icon
 shows pixel-exact (the 16 px picture, enlarged by the screen's scale) and
 stays; it comes back when the host restarts; a real click on it opens a
 menu whose "end program" ends gleamo with 0 and takes the icon away.
@@ -45,6 +45,9 @@ def new_host(name, work, scale):
     if name == "mate":
         import host_mate
         return host_mate.MateHost(work, scale), 3
+    if name == "cinnamon":
+        import host_cinnamon
+        return host_cinnamon.CinnamonHost(work, scale), 3
     raise ValueError("no such host: " + name)
 
 
