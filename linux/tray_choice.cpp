@@ -125,7 +125,11 @@ void CTrayChoice::SayNoHost() {
 }
 
 bool CTrayChoice::OpenMenuAt(int x, int y) {
-  if (!display) return false;
+  if (!display) {
+    if (!handlers.menuWithoutDisplay) return false;
+    handlers.menuWithoutDisplay();
+    return true;
+  }
   display->OpenMenu(x, y);
   return true;
 }
