@@ -14,11 +14,14 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <string>
 
 #include "activity/counter_scale.h"
 #include "app/author_address.h"
 #include "app/icon_code.h"
 #include "app/start_words.h"
+#include "linux/sni/item.h"
+#include "linux/tray_icon.h"
 #include "res/program_texts.h"
 #include "res/resource.h"
 
@@ -99,6 +102,8 @@ constexpr std::uint64_t BUS_PROBE_USEC = 500'000;
 // Named apart from the icon's own window, which is "gleamo".
 constexpr char USAGE_WINDOW_TITLE[] = "gleamo usage";
 constexpr char NO_TRAY_SUMMARY[] = "gleamo has no tray to show its icon in";
+constexpr char NOTIFICATIONS[] = "org.freedesktop.Notifications";
+constexpr char NOTIFICATIONS_PATH[] = "/org/freedesktop/Notifications";
 
 bool OnGnome() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
@@ -132,6 +137,7 @@ CIndicatorApp::~CIndicatorApp() {
 
 void CIndicatorApp::DropBus() {
   pendingNotify.reset();
+  notificationActions.reset();
   pendingOpenUri.reset();
   busDisconnected.reset();
   busDeadline.reset();
@@ -158,6 +164,7 @@ int CIndicatorApp::Run() {
                                                          [this](int commandId) { OnCommand(commandId); },
                                                          [this] { TellNoTray(); },
                                                          [this] { End(1); },
+                                                         [this] { OfferCommands(); },
                                                      });
   if (busResult < 0 && !trays->HasXDisplay()) {
     std::fprintf(stderr, "gleamo: no session bus and no X display to show the tray icon on: %s\n",
@@ -172,6 +179,9 @@ int CIndicatorApp::Run() {
     sd_event_add_time_relative(event.get(), busDeadline.put(), CLOCK_MONOTONIC, BUS_ANSWER_USEC, 0, &OnBusDeadline,
                                this);
     trays->AttachBus(bus.get());
+    // The commands offered as a notification's actions come back this way.
+    sd_bus_match_signal_async(bus.get(), notificationActions.put(), NOTIFICATIONS, NOTIFICATIONS_PATH, NOTIFICATIONS,
+                              "ActionInvoked", &OnNotificationAction, nullptr, this);
   } else {
     bus.reset();
   }
@@ -292,31 +302,57 @@ void CIndicatorApp::TellNoTray() {
   if (!noTrayTold.First()) return;
   const std::string advice = NoTrayAdvice();
   std::fprintf(stderr, "gleamo: %s\n", advice.c_str());
-  Notify(NO_TRAY_SUMMARY, advice, false);
+  Notify(NO_TRAY_SUMMARY, advice, Notice::NoTray);
 }
 
-void CIndicatorApp::Notify(const char* summary, const std::string& body, bool usage) {
+void CIndicatorApp::OfferCommands() {
+  // A Wayland session without Xwayland: the menu's commands as the actions
+  // of a notification, which servers such as mako and dunst offer.
+  std::string body;
+  for (const TrayMenuItem& item : TRAY_MENU_ITEMS) body += std::string(body.empty() ? "" : ", ") + item.label;
+  Notify(SNI_TITLE, body, Notice::Commands);
+}
+
+void CIndicatorApp::Notify(const char* summary, const std::string& body, Notice notice) {
   // Shown by the desktop's notification service, each one in place of the
   // last; without one, in a window of gleamo's own.
   if (!bus) {
-    ShowWithoutNotifications(usage);
+    ShowWithoutNotifications(notice);
     return;
   }
   if (pendingNotify) return;  // a burst of clicks: the one on its way says it
-  usageNotified = usage;
-  const int result = sd_bus_call_method_async(bus.get(), pendingNotify.put(), "org.freedesktop.Notifications",
-                                              "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                              "Notify", &OnNotifyReply, this, "susssasa{sv}i", "gleamo",
-                                              lastNotification, "", summary, body.c_str(), 0, 0, -1);
-  if (result < 0) ShowWithoutNotifications(usage);
+  lastNotice = notice;
+  unique_bus_message call;
+  int result =
+      sd_bus_message_new_method_call(bus.get(), call.put(), NOTIFICATIONS, NOTIFICATIONS_PATH, NOTIFICATIONS, "Notify");
+  if (result >= 0)
+    result = sd_bus_message_append(call.get(), "susss", "gleamo", lastNotification, "", summary, body.c_str());
+  // Actions are pairs of a key, the command's id, and its label.
+  if (result >= 0) result = sd_bus_message_open_container(call.get(), 'a', "s");
+  for (const TrayMenuItem& item : TRAY_MENU_ITEMS) {
+    if (result < 0 || notice != Notice::Commands) break;
+    result = sd_bus_message_append(call.get(), "ss", std::to_string(item.id).c_str(), item.label);
+  }
+  if (result >= 0) result = sd_bus_message_close_container(call.get());
+  if (result >= 0) result = sd_bus_message_append(call.get(), "a{sv}i", 0, -1);
+  if (result >= 0) result = sd_bus_call_async(bus.get(), pendingNotify.put(), call.get(), &OnNotifyReply, this, 0);
+  if (result < 0) ShowWithoutNotifications(notice);
 }
 
-void CIndicatorApp::ShowWithoutNotifications(bool usage) {
-  if (usage) {
-    PrintUsage();  // a terminal's user reads it there
-    trays->ShowText(USAGE_WINDOW_TITLE, LinuxUsageText());
-  } else {
-    trays->ShowText(NO_TRAY_SUMMARY, NoTrayAdvice());
+void CIndicatorApp::ShowWithoutNotifications(Notice notice) {
+  switch (notice) {
+    case Notice::Usage:
+      PrintUsage();  // a terminal's user reads it there
+      trays->ShowText(USAGE_WINDOW_TITLE, LinuxUsageText());
+      break;
+    case Notice::NoTray: trays->ShowText(NO_TRAY_SUMMARY, NoTrayAdvice()); break;
+    case Notice::Commands:
+      if (noMenuTold.First()) {
+        std::fprintf(stderr,
+                     "gleamo: no menu: there is no X display to draw it on (a Wayland session without Xwayland) "
+                     "and no notification service to offer its commands; end gleamo with SIGTERM\n");
+      }
+      break;
   }
 }
 
@@ -328,7 +364,20 @@ int CIndicatorApp::OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error
     return 0;
   }
   // No notification service: where a user sees it still.
-  app->ShowWithoutNotifications(app->usageNotified);
+  app->ShowWithoutNotifications(app->lastNotice);
+  return 0;
+}
+
+int CIndicatorApp::OnNotificationAction(sd_bus_message* message, void* self, sd_bus_error* /*error*/) {
+  auto* app = static_cast<CIndicatorApp*>(self);
+  std::uint32_t id = 0;
+  const char* key = nullptr;
+  if (sd_bus_message_read(message, "us", &id, &key) < 0) return 0;
+  // Only the actions of gleamo's own commands notification count.
+  if (app->lastNotice != Notice::Commands || id == 0 || id != app->lastNotification) return 0;
+  for (const TrayMenuItem& item : TRAY_MENU_ITEMS) {
+    if (std::to_string(item.id) == key) app->OnCommand(item.id);
+  }
   return 0;
 }
 
@@ -380,7 +429,7 @@ void CIndicatorApp::OnCommand(int commandId) {
 }
 
 void CIndicatorApp::ShowUsage() {
-  Notify("Usage", LinuxUsageText(), true);
+  Notify("Usage", LinuxUsageText(), Notice::Usage);
 }
 
 void CIndicatorApp::OpenAuthorPage() {

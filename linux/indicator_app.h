@@ -79,10 +79,14 @@ class CIndicatorApp {
     CounterScale scale;
   };
 
+  // What a notification says, for when there is no service to show it.
+  enum class Notice { NoTray, Usage, Commands };
+
   std::FILE* LinesOfThisTick();
   void TellNoTray();
-  void Notify(const char* summary, const std::string& body, bool usage);
-  void ShowWithoutNotifications(bool usage);
+  void OfferCommands();
+  void Notify(const char* summary, const std::string& body, Notice notice);
+  void ShowWithoutNotifications(Notice notice);
   void LoseBus(const char* why);
   void DropBus();
   void ShowUsage();
@@ -93,6 +97,7 @@ class CIndicatorApp {
   static int OnBusDisconnected(sd_bus_message* message, void* self, sd_bus_error* error);
   static int OnBusDeadline(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* error);
+  static int OnNotificationAction(sd_bus_message* message, void* self, sd_bus_error* error);
   static int OnOpenUriReply(sd_bus_message* reply, void* self, sd_bus_error* error);
 
   const DisplaySettings& settings;
@@ -113,7 +118,9 @@ class CIndicatorApp {
   SaidOnce<> noTrayTold;
   unique_bus_slot pendingNotify;
   std::uint32_t lastNotification = 0;  // replaced by the next one
-  bool usageNotified = false;          // the last notification is the usage
+  Notice lastNotice = Notice::NoTray;  // what the last one says
+  unique_bus_slot notificationActions;
+  SaidOnce<> noMenuTold;
   unique_bus_slot pendingOpenUri;
   Tick tick;
 };

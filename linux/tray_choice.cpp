@@ -36,7 +36,7 @@ void CTrayChoice::AttachBus(sd_bus* bus) {
   statusNotifier = std::make_unique<CStatusNotifier>(
       bus, event, [this](int commandId) { handlers.command(commandId); },
       [this](int x, int y) { return OpenMenuAt(x, y); }, [this](bool itemShown) { Apply(state.ItemShown(itemShown)); });
-  state = TrayChoiceState(true, static_cast<bool>(display));
+  state = TrayChoiceState(true, static_cast<bool>(display), TraitsOf(SessionDesktopHost()).itemOverXTray);
 }
 
 void CTrayChoice::DropItem() {
@@ -74,7 +74,11 @@ void CTrayChoice::StartTrays() {
 void CTrayChoice::Apply(TrayChoiceState::Effects effects) {
   using State = TrayChoiceState;
   if ((effects & State::REMOVE_ITEM) && statusNotifier) statusNotifier->Remove();
-  if ((effects & State::UNDOCK_X_ICON) && xembed) xembed->Remove();
+  if ((effects & State::UNDOCK_X_ICON) && xembed) {
+    xembed->Remove();
+    // An item that took over from the X tray missed its pictures meanwhile.
+    if (statusNotifier) statusNotifier->ReplaceIcon(picture, tooltip.c_str());
+  }
   if ((effects & State::ADD_ITEM) && statusNotifier) {
     statusNotifier->ReplaceIcon(picture, tooltip.c_str());
     statusNotifier->Add();
@@ -121,7 +125,11 @@ void CTrayChoice::SayNoHost() {
 }
 
 bool CTrayChoice::OpenMenuAt(int x, int y) {
-  if (!display) return false;
+  if (!display) {
+    if (!handlers.menuWithoutDisplay) return false;
+    handlers.menuWithoutDisplay();
+    return true;
+  }
   display->OpenMenu(x, y);
   return true;
 }

@@ -30,6 +30,9 @@ class CTrayChoice {
     // The icon was shown on the X display, which is gone, or the display
     // was the only way to show it: the program cannot go on.
     std::function<void()> iconLost;
+    // A host asked for the menu and there is no X display to draw it on:
+    // the commands are to be offered some other way.
+    std::function<void()> menuWithoutDisplay;
   };
 
   // Connects to the X display, if there is one; the item comes with

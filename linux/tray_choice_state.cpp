@@ -14,7 +14,7 @@ TrayChoiceState::Effects TrayChoiceState::ChoiceTimeUp() {
 
 TrayChoiceState::Effects TrayChoiceState::ItemShown(bool itemShown) {
   if (itemShown) {
-    if (shown == Shown::XTray) return REMOVE_ITEM;  // the X tray was first: one icon is enough
+    if (shown == Shown::XTray && !itemOverXTray) return REMOVE_ITEM;  // the X tray was first: one icon is enough
     shown = Shown::Item;
     everShown = true;
     waitingForXTray = false;
@@ -48,7 +48,8 @@ TrayChoiceState::Effects TrayChoiceState::XIconDocked(bool docked) {
   if (docked && shown != Shown::XTray) {
     shown = Shown::XTray;
     everShown = true;
-    return hasItem ? REMOVE_ITEM : 0;
+    // Where the item is better, it stays on offer for the watcher to come.
+    return hasItem && !itemOverXTray ? REMOVE_ITEM : 0;
   }
   if (!docked && shown == Shown::XTray) {
     // The X tray went away: a watcher may take the icon, or the next tray.

@@ -23,8 +23,10 @@ class TrayChoiceState {
   static constexpr Effects ICON_LOST = 1u << 5;       // the icon cannot be shown any more: the program ends
   static constexpr Effects DROP_X_DISPLAY = 1u << 6;  // let the lost X display go
 
-  // Which trays there are: an item for a session bus, an X icon for a display.
-  TrayChoiceState(bool hasItem, bool hasXDisplay) : hasItem(hasItem), hasXDisplay(hasXDisplay) {}
+  // Which trays there are: an item for a session bus, an X icon for a
+  // display; whether a watcher that starts takes the icon from an X tray.
+  TrayChoiceState(bool hasItem, bool hasXDisplay, bool itemOverXTray = false)
+      : hasItem(hasItem), hasXDisplay(hasXDisplay), itemOverXTray(itemOverXTray) {}
 
   Shown ShownIn() const { return shown; }
   bool HasItem() const { return hasItem; }
@@ -54,6 +56,7 @@ class TrayChoiceState {
 
   bool hasItem;
   bool hasXDisplay;
+  bool itemOverXTray;
   Shown shown = Shown::Nowhere;
   bool started = false;
   bool waitingForXTray = false;  // the X icon is offered to X trays

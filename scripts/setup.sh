@@ -18,8 +18,9 @@ packages=(
   sway waybar grim xwayland
   gnome-shell gnome-shell-extension-appindicator dconf-service libglib2.0-bin gir1.2-gdkpixbuf-2.0 librsvg2-common
   lxqt-panel mate-panel
+  cinnamon xapp-sn-watcher dconf-gsettings-backend libgl1-mesa-dri mako-notifier
   conky-cli
-  lintian dpkg-dev file groff-base man-db unzip
+  lintian dpkg-dev file groff-base man-db unzip appstream
 )
 
 missing=()

@@ -115,6 +115,11 @@ TrayHost IdentifyTrayHost(const std::string& processName, const std::string& pro
   return host;
 }
 
+TrayHost SessionDesktopHost() {
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  return FromDesktop(desktop != nullptr ? desktop : "");
+}
+
 TrayHost IdentifyTrayHostOf(pid_t watcherPid) {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
   return IdentifyTrayHost(watcherPid != 0 ? ProcessName(watcherPid) : "",
@@ -128,7 +133,7 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   static const TrayHostTraits nearestOf16And22{{ICON_SIZE, 22}};
   static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
   static const TrayHostTraits only16{{ICON_SIZE}};
-  static const TrayHostTraits only24{{24}};
+  static const TrayHostTraits cinnamon{{24}, false, false, true};
   static const TrayHostTraits with32ForDoubled{{ICON_SIZE, 2 * ICON_SIZE}};
   static const TrayHostTraits waybar{{ICON_SIZE}, false, true};
   switch (host) {
@@ -142,7 +147,7 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
     // xapp-sn-watcher scales the largest picture to the applet's size:
     // 16 px in MATE's panel, 24 px in Cinnamon's.
     case TrayHost::Xapp: return only16;
-    case TrayHost::Cinnamon: return only24;
+    case TrayHost::Cinnamon: return cinnamon;
     // The AppIndicator extension takes the smallest picture at least its
     // size, and swaybar the one closest to its own: 16 px, 32 px on a
     // doubled screen.

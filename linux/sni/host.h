@@ -22,6 +22,11 @@ struct TrayHostTraits {
   // The host draws at its icon size times the output's scale (waybar):
   // the sizes are to be multiplied by it.
   bool timesOutputScale = false;
+  // The desktop's own X tray serves worse than its watcher's host
+  // (Cinnamon's shell scales docked icons, passes no clicks on to them and
+  // loses them when it restarts): an item shown there takes the icon back
+  // from the X tray.
+  bool itemOverXTray = false;
 };
 
 // The host behind a watcher, from the watcher owner's process name (its
@@ -37,6 +42,9 @@ TrayHost IdentifyTrayHost(const std::string& processName, const std::string& pro
 TrayHost IdentifyTrayHostOf(pid_t watcherPid);
 
 const TrayHostTraits& TraitsOf(TrayHost host);
+
+// The host the session's desktop (XDG_CURRENT_DESKTOP) comes with.
+TrayHost SessionDesktopHost();
 
 // The sizes to offer the host here and now: its traits' sizes, times the
 // largest output scale of the Wayland session where the host asks for it.

@@ -22,6 +22,7 @@ struct Story {
   const char* name;
   bool hasItem, hasXDisplay;
   std::vector<Step> steps;
+  bool itemOverXTray = false;
 };
 
 State::Effects Send(State& state, const Step& step) {
@@ -98,10 +99,19 @@ TEST(TrayChoiceState, FirstHostTakesTheIconOthersStandByLossesAreTold) {
        {{Event::Start, false, State::DOCK_X_ICON, Shown::Nowhere},
         {Event::XIconAsked, true, 0, Shown::XTray},
         {Event::XIconDocked, false, 0, Shown::Nowhere}}},
+      {"Cinnamon: its watcher, a moment after its X tray, takes the icon from it",
+       true,
+       true,
+       {{Event::Start, true, 0, Shown::Nowhere},
+        {Event::ItemShown, false, State::DOCK_X_ICON, Shown::Nowhere},
+        {Event::XIconAsked, true, 0, Shown::XTray},  // the item stays on offer
+        {Event::ItemShown, true, State::UNDOCK_X_ICON, Shown::Item},
+        {Event::ItemShown, false, State::DOCK_X_ICON, Shown::Nowhere}},
+       true},
   };
   for (const Story& story : stories) {
     SCOPED_TRACE(story.name);
-    State state(story.hasItem, story.hasXDisplay);
+    State state(story.hasItem, story.hasXDisplay, story.itemOverXTray);
     for (std::size_t i = 0; i < story.steps.size(); ++i) {
       SCOPED_TRACE(testing::Message() << "step " << i);
       const Step& step = story.steps[i];

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The Debian package as a user gets it: built with CPack, checked by lintian,
-# installed with dpkg, run, removed and purged without a trace. Installing
+# installed with dpkg, run, its AppStream metadata validated, removed and
+# purged without a trace. Installing
 # needs root (as in CI); without it the test is skipped.
 #   deb_package_test.sh BUILD_DIR VERSION MANUAL_PAGE
 set -eu
@@ -35,6 +36,8 @@ lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 || lintian_failed=y
 # It also says once that it would rather not run as root.
 grep -v 'running with root privileges' "$work/lintian" || true
 [ -z "${lintian_failed:-}" ] || fail "lintian reports errors or warnings"
+[ "$(dpkg-deb -f "$deb" Suggests)" = gnome-shell-extension-appindicator ] ||
+  fail "the package suggests '$(dpkg-deb -f "$deb" Suggests)', not gnome-shell-extension-appindicator"
 dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' | grep -v '/$' >"$work/files"
 
 installed=yes
@@ -48,6 +51,15 @@ for entry in /etc/xdg/autostart/gleamo.desktop /usr/share/applications/gleamo.de
   [ -f "$entry" ] || fail "no $entry"
   desktop-file-validate "$entry" || fail "$entry does not validate"
   grep -qx 'Exec=/usr/bin/gleamo' "$entry" || fail "$entry does not start /usr/bin/gleamo"
+done
+metainfo=/usr/share/metainfo/example.norvath.gleamo.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "$metainfo does not validate"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "$metainfo names no release $version"
+# Its screenshots are the README's pictures of the desktops.
+shots=$(grep -o 'docs/desktops/[a-z0-9-]*\.png' "$metainfo")
+[ -n "$shots" ] || fail "$metainfo has no screenshots"
+for shot in $shots; do
+  [ -f "$(dirname "$manual")/../$shot" ] || fail "$metainfo shows $shot, which is not in the source"
 done
 
 # Removed, only the administrator's conffile stays (and starts nothing,

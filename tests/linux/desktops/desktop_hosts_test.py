@@ -4,8 +4,9 @@
     desktop_hosts_test.py --app GLEAMO_TEST_APP --pixmap GLEAMO_TEST_PIXMAP
                           [--shots DIR] HOST[:SCALE]...
 
-HOST is waybar, swaybar (both on headless sway), gnome (GNOME Shell with the
-AppIndicator extension), lxqt or mate. In each, as a user meets it: the icon
+HOST is waybar, swaybar, swaybar-nox (all on headless sway, the last without
+Xwayland and with mako for notifications), gnome (GNOME Shell with the
+AppIndicator extension), lxqt, mate or cinnamon. In each, as a user meets it: the icon
 shows pixel-exact (the 16 px picture, enlarged by the screen's scale) and
 stays; it comes back when the host restarts; a real click on it opens a
 menu whose "end program" ends gleamo with 0 and takes the icon away.
@@ -32,9 +33,10 @@ ARGS = None
 
 def new_host(name, work, scale):
     """The host, and the mouse button that opens gleamo's menu there."""
-    if name in ("waybar", "swaybar"):
+    if name in ("waybar", "swaybar", "swaybar-nox"):
         import host_sway
-        host_class = host_sway.WaybarHost if name == "waybar" else host_sway.SwaybarHost
+        host_class = {"waybar": host_sway.WaybarHost, "swaybar": host_sway.SwaybarHost,
+                      "swaybar-nox": host_sway.SwaybarWithoutXHost}[name]
         return host_class(work, scale), 3
     if name == "gnome":
         import host_gnome
@@ -45,6 +47,9 @@ def new_host(name, work, scale):
     if name == "mate":
         import host_mate
         return host_mate.MateHost(work, scale), 3
+    if name == "cinnamon":
+        import host_cinnamon
+        return host_cinnamon.CinnamonHost(work, scale), 3
     raise ValueError("no such host: " + name)
 
 
@@ -166,9 +171,16 @@ class DesktopHostTest(unittest.TestCase):
         self.assertIsNotNone(where, "no icon after the host restarted; " + self.said())
 
         host.click(where[0] + 8 * self.factor, where[1] + 8 * self.factor, self.menu_button)
-        end_program = wait_until(lambda: host.menu_item_position(2), timeout=5, step=0.2)
-        self.assertIsNotNone(end_program, "a click on the icon opened no menu")
-        host.click(*end_program)
+        if getattr(host, "menu_as_notification", False):
+            # No display for a menu: the commands come as a notification's actions.
+            offered = wait_until(host.notified_commands, timeout=5, step=0.2) or {}
+            self.assertEqual(sorted(offered), ["end program", "help", "meet author"],
+                             "a click on the icon offered no commands; " + self.said())
+            host.choose_notified(offered["end program"])
+        else:
+            end_program = wait_until(lambda: host.menu_item_position(2), timeout=5, step=0.2)
+            self.assertIsNotNone(end_program, "a click on the icon opened no menu")
+            host.click(*end_program)
         try:
             code = self.gleamo.wait(timeout=10)
         except subprocess.TimeoutExpired:

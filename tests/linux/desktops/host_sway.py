@@ -514,3 +514,42 @@ class SwaybarHost(_SwaySession):
         # swaybar 1.7 draws no menus: both clicks call ContextMenu, and the
         # item opens a menu of its own.
         return self.x_menu_box()
+
+
+class SwaybarWithoutXHost(SwaybarHost):
+    """swaybar in a session with `xwayland disable`, and mako for its
+    notifications: no X display for gleamo to draw a menu on, so a click
+    offers the commands as a notification's actions, read off mako's bus
+    interface (what `makoctl list` shows) and chosen through it (`makoctl
+    invoke`), as a user's key binding would."""
+
+    name = "swaybar"
+    menu_as_notification = True
+    MAKO = "/fr/emersion/Mako"
+
+    def _bar_block(self):
+        return SWAYBAR_BLOCK + "\nxwayland disable"
+
+    def start_session(self):
+        super().start_session()
+        if not self.env["DISPLAY"]:
+            del self.env["DISPLAY"]
+        self.mako = self._start(["mako"], stdout=self._log("mako.log"), stderr=subprocess.STDOUT)
+        if not wait_until(lambda: self.bus().name_has_owner("org.freedesktop.Notifications"), timeout=10):
+            raise RuntimeError("mako never took org.freedesktop.Notifications")
+
+    def _mako(self, method, signature="", args=()):
+        return self.bus().call_blocking("org.freedesktop.Notifications", self.MAKO, "fr.emersion.Mako", method,
+                                        signature, args)
+
+    def notified_commands(self):
+        """{label: (id, key)} of the actions of gleamo's notification (a
+        server keeps them in no particular order); None while there is none."""
+        for notice in self._mako("ListNotifications"):
+            if str(notice["app-name"]) == "gleamo" and notice["actions"]:
+                return {str(label): (int(notice["id"]), str(key)) for key, label in notice["actions"].items()}
+        return None
+
+    def choose_notified(self, command):
+        self._mako("InvokeAction", "us", command)
+

@@ -261,6 +261,17 @@ class MenuTest(TrayTest):
         app.click(ID_HELP)
         self.assertTrue(wait_until(lambda: USAGE in app.stdout()), app.stdout()[-500:])
 
+    def test_a_menu_asked_for_without_display_or_notification_service_says_once_why(self):
+        # With a service, the commands come as its actions (the sway desktop test).
+        app = self.start(["-f"])
+        item = dbus.Interface(self.bus.get_object(app.name, ITEM_PATH, introspect=False), ITEM)
+        item.ContextMenu(0, 0)
+        item.Activate(0, 0)
+        self.assertTrue(wait_until(lambda: "no menu" in app.stderr()), app.stderr())
+        time.sleep(0.3)
+        self.assertEqual(app.stderr().count("no menu"), 1, app.stderr())
+        self.assertIsNone(app.process.poll())
+
     def test_meet_author_without_portal_uses_xdg_open(self):
         tools = tempfile.mkdtemp(prefix="gleamo-xdg-")
         self.cleanups.append(lambda: shutil.rmtree(tools, ignore_errors=True))
