@@ -145,12 +145,9 @@ void CDiskStatsSource::CountOnly(const std::vector<std::string>& names) {
 }
 
 bool CDiskStatsSource::IsNamed(const char* name, std::size_t nameLength) {
-  for (const NamedDisk& disk : named) {
-    if (disk.kernelName.size() == nameLength && std::memcmp(disk.kernelName.data(), name, nameLength) == 0) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(named.begin(), named.end(), [name, nameLength](const NamedDisk& disk) {
+    return disk.kernelName.size() == nameLength && std::memcmp(disk.kernelName.data(), name, nameLength) == 0;
+  });
 }
 
 void CDiskStatsSource::MarkPresent(const char* name) {

@@ -32,7 +32,7 @@ CXEmbedIcon::CXEmbedIcon(CXDisplay& display, DockedHandler onDocked)
       connection(display.Connection()),
       screen(display.Screen()),
       onDocked(std::move(onDocked)),
-      tooltip(connection, screen) {
+      tooltipWindow(connection, screen) {
   char selection[32];
   std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", display.ScreenNumber());
   const char* names[ATOM_COUNT] = {
@@ -270,14 +270,14 @@ void CXEmbedIcon::ReplaceIcon(const IconPicture& picture, const char* newTooltip
   ReplaceTooltip(newTooltip);
 }
 
-void CXEmbedIcon::ReplaceTooltip(const char* text) {
-  tooltipText = text != nullptr ? text : "";
-  if (tooltip.IsOpen()) tooltip.Update(tooltipText);
+void CXEmbedIcon::ReplaceTooltip(const char* tooltip) {
+  tooltipText = tooltip != nullptr ? tooltip : "";
+  if (tooltipWindow.IsOpen()) tooltipWindow.Update(tooltipText);
 }
 
 void CXEmbedIcon::HideTooltip() {
   hoverTimer.reset();
-  tooltip.Close();
+  tooltipWindow.Close();
 }
 
 int CXEmbedIcon::OnHoverTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
@@ -288,7 +288,7 @@ int CXEmbedIcon::OnHoverTimer(sd_event_source* /*source*/, std::uint64_t /*usec*
   auto where = Reply(xcb_translate_coordinates_reply(
       c, xcb_translate_coordinates(c, icon->icon.get(), icon->screen->root, 0, 0), nullptr));
   if (!where) return 0;
-  icon->tooltip.Show(icon->tooltipText, where->dst_x, where->dst_y, icon->iconWidth, icon->iconHeight);
+  icon->tooltipWindow.Show(icon->tooltipText, where->dst_x, where->dst_y, icon->iconWidth, icon->iconHeight);
   return 0;
 }
 
@@ -331,7 +331,7 @@ void CXEmbedIcon::PaintIcon() {
 }
 
 void CXEmbedIcon::Dispatch(const xcb_generic_event_t* event) {
-  if (tooltip.Dispatch(event)) return;
+  if (tooltipWindow.Dispatch(event)) return;
   switch (event->response_type & 0x7F) {
     case XCB_ENTER_NOTIFY: {
       // Only the pointer coming over it: not the end of the menu's grab

@@ -93,6 +93,6 @@ class CXEmbedIcon final : public CTrayIcon {
 
   IconRaster raster;
   std::string tooltipText;
-  CTooltipWindow tooltip;
+  CTooltipWindow tooltipWindow;
   unique_sd_event_source hoverTimer;  // the pointer came to rest on the icon
 };
