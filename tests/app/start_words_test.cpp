@@ -100,20 +100,6 @@ TEST(StartWords, DiskNamesAreTakenOffBeforeTheOptionsAreRead) {
   }
 }
 
-TEST(StartWords, RefusedWordsAreSaidOnErrorsWithTheUsageHintAndExitCode2) {
-  const char* words[] = {"-c", "--no-such-word"};
-  std::FILE* out = std::tmpfile();
-  std::FILE* errors = std::tmpfile();
-  EXPECT_EQ(AnswerStartWords(ReadStartWords(2, words), out, errors), 2);
-  std::rewind(errors);
-  char said[256] = "";
-  const std::size_t length = std::fread(said, 1, sizeof said - 1, errors);
-  EXPECT_EQ(std::string(said, length), "gleamo: unknown option --no-such-word\nTry 'gleamo --help' for the options.\n");
-  EXPECT_EQ(std::ftell(out), 0);
-  std::fclose(out);
-  std::fclose(errors);
-}
-
 std::string Answer(StartAction action, std::optional<int>& exitCode) {
   std::FILE* out = std::tmpfile();
   StartWords words;
