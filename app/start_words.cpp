@@ -31,9 +31,12 @@ StartWords ReadStartWords(int count, const char* const* words) {
     if (std::strncmp(word, DISK_WORD, DISK_WORD_LENGTH) == 0 &&
         (word[DISK_WORD_LENGTH] == '\0' || word[DISK_WORD_LENGTH] == '=')) {
       // A name never begins with '-': "--disk -r" lacks one.
-      const char* name = word[DISK_WORD_LENGTH] == '=' ? word + DISK_WORD_LENGTH + 1
-                         : i + 1 < count && words[i + 1][0] != '-' ? words[++i]
-                                                                   : "";
+      const char* name = "";
+      if (word[DISK_WORD_LENGTH] == '=') {
+        name = word + DISK_WORD_LENGTH + 1;
+      } else if (i + 1 < count && words[i + 1][0] != '-') {
+        name = words[++i];
+      }
       if (*name == '\0' || *name == '-') {
         Refuse(result, "--disk needs the name of a disk, such as --disk sda");
       } else {

@@ -12,7 +12,7 @@ enum class StartAction { RUN, PRINT_USAGE, PRINT_VERSION, REFUSE };
 
 struct StartWords {
   StartAction action = StartAction::RUN;
-  bool verbose = false;  // the counter lines of every tick on standard output
+  bool verbose = false;            // the counter lines of every tick on standard output
   std::vector<std::string> disks;  // --disk NAME and --disk=NAME, in their order
   std::string options;             // every other word, joined by blanks, for ParseCommandLine
   std::string refusal;             // why the words are refused (REFUSE)

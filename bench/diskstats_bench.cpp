@@ -109,8 +109,8 @@ void BM_TooltipRefresh(benchmark::State& state) {
   const auto write = [](const std::string& path, int step) {
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file == nullptr) return;
-    std::fprintf(file, "   8       0 sda 4500 0 %d 0 2300 0 %d 0 0 %d 0\n", 361234 + step * 24023,
-                 98765 + step * 781, 4300 + step * 350);
+    std::fprintf(file, "   8       0 sda 4500 0 %d 0 2300 0 %d 0 0 %d 0\n", 361234 + step * 24023, 98765 + step * 781,
+                 4300 + step * 350);
     std::fprintf(file, " 259       0 nvme0n1 900 0 %d 0 100 0 %d 0 0 %d 0\n", 1000 + step * 2, 500 + step * 90000,
                  100 + step * 120);
     std::fclose(file);

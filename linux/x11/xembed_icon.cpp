@@ -338,8 +338,7 @@ void CXEmbedIcon::Dispatch(const xcb_generic_event_t* event) {
       // with the pointer still there.
       const auto* enter = reinterpret_cast<const xcb_enter_notify_event_t*>(event);
       if (enter->event != icon.get() || enter->mode != XCB_NOTIFY_MODE_NORMAL) break;
-      sd_event_add_time_relative(display.Loop(), hoverTimer.put(), CLOCK_MONOTONIC, HOVER_USEC, 0, &OnHoverTimer,
-                                 this);
+      sd_event_add_time_relative(display.Loop(), hoverTimer.put(), CLOCK_MONOTONIC, HOVER_USEC, 0, &OnHoverTimer, this);
       break;
     }
     case XCB_LEAVE_NOTIFY:

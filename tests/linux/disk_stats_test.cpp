@@ -303,8 +303,7 @@ void WriteFile(const std::string& path, const std::string& text);
 std::string RatesLine(const std::string& name, unsigned long long read, unsigned long long written,
                       unsigned long long ioMs, unsigned reads = 0) {
   std::ostringstream line;
-  line << "   8       0 " << name << ' ' << reads << " 0 " << read << " 0 0 0 " << written << " 0 0 " << ioMs
-       << " 0\n";
+  line << "   8       0 " << name << ' ' << reads << " 0 " << read << " 0 0 0 " << written << " 0 0 " << ioMs << " 0\n";
   return line.str();
 }
 
@@ -390,8 +389,8 @@ TEST_F(DiskStatsFiles, NamedDisksCountPartitionsLinksAndMappedDevicesAndComeAndG
   EXPECT_EQ(KernelNameOf(root + "/dev/by-id/usb-Gone"), "");
 
   const auto stats = [](unsigned sdc) {
-    std::string text = StatsLine("sda", 900000, 0) + StatsLine("sdb", 100, 0) + StatsLine("sdb1", 40, 0) +
-                       StatsLine("dm-0", 7, 0);
+    std::string text =
+        StatsLine("sda", 900000, 0) + StatsLine("sdb", 100, 0) + StatsLine("sdb1", 40, 0) + StatsLine("dm-0", 7, 0);
     if (sdc != 0) text += StatsLine("sdc", sdc, 0);
     return text;
   };
