@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "app/display_settings.h"
 #include "app/icon_code.h"
@@ -76,15 +79,61 @@ void BM_LinuxTickWithoutRepaint(benchmark::State& state) {
   }
   DisplaySettings settings;  // the default style: bars
   counterScale = CounterScale{};
+  CDiskTooltip tooltip("gleamo");
+  std::uint64_t now = 0;
   ActivitySample previous = 0;
   IconCode code = 18;
   for (auto _ : state) {
     const ActivitySample total = PollDiskCounters(source, counterScale, nullptr);
     code = MakeIconCode(settings, total, previous, counterScale.readHeight, counterScale.writeHeight, code);
     previous = total;
+    // The tooltip's look at the clock, and its refresh once a second.
+    now += 150'000;
+    benchmark::DoNotOptimize(tooltip.Refresh(source, now));
     benchmark::DoNotOptimize(code);
   }
 }
 BENCHMARK(BM_LinuxTickWithoutRepaint);
+
+// One tooltip refresh that finds new counters: the rates of two disks and
+// their total worked out and written. Two sources on scripted files of two
+// busy disks, each a second's work apart, take turns.
+void BM_TooltipRefresh(benchmark::State& state) {
+  char directory[] = "/tmp/gleamo-bench-XXXXXX";
+  if (mkdtemp(directory) == nullptr) {
+    state.SkipWithError("no temporary directory");
+    return;
+  }
+  const std::string first = std::string(directory) + "/first";
+  const std::string second = std::string(directory) + "/second";
+  const auto write = [](const std::string& path, int step) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) return;
+    std::fprintf(file, "   8       0 sda 4500 0 %d 0 2300 0 %d 0 0 %d 0\n", 361234 + step * 24023, 98765 + step * 781,
+                 4300 + step * 350);
+    std::fprintf(file, " 259       0 nvme0n1 900 0 %d 0 100 0 %d 0 0 %d 0\n", 1000 + step * 2, 500 + step * 90000,
+                 100 + step * 120);
+    std::fclose(file);
+  };
+  write(first, 0);
+  write(second, 1);
+  CDiskStatsSource sources[2] = {{first, directory}, {second, directory}};
+  PollTotals totals;
+  for (CDiskStatsSource& source : sources) {
+    source.CountOnly({"sda", "nvme0n1"});
+    if (!source.Open() || !source.Read(totals, nullptr)) state.SkipWithError("cannot read the scripted files");
+  }
+  std::remove(first.c_str());
+  std::remove(second.c_str());
+  rmdir(directory);
+  CDiskTooltip tooltip("gleamo");
+  std::uint64_t now = 0;
+  for (auto _ : state) {
+    now += CDiskTooltip::REFRESH_USEC;
+    benchmark::DoNotOptimize(tooltip.Refresh(sources[now / CDiskTooltip::REFRESH_USEC % 2], now));
+  }
+  state.counters["bytes"] = static_cast<double>(tooltip.Text().size());
+}
+BENCHMARK(BM_TooltipRefresh);
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 
 namespace {
 
@@ -32,7 +33,10 @@ constexpr FieldProperty FIELD_PROPERTIES[DISK_STATS_MAX_FIELDS] = {
 
 // The kernel's order: reads, merged, sectors read, read ms, writes, ...
 constexpr int READS_FIELD = 0;
+constexpr int SECTORS_READ_FIELD = 2;
 constexpr int WRITES_FIELD = 4;
+constexpr int SECTORS_WRITTEN_FIELD = 6;
+constexpr int IO_TIME_FIELD = 9;  // milliseconds with I/O in flight
 
 void PrintDiskLines(std::FILE* out, const DiskStatsLine& line) {
   wchar_t deviceName[DISK_NAME_MAX + 1];
@@ -112,6 +116,14 @@ bool IsPhysicalDisk(const char* sysBlockRoot, const char* name, std::size_t name
   return access(path, F_OK) == 0;
 }
 
+std::string KernelNameOf(const std::string& given) {
+  if (given.find('/') == std::string::npos) return given;
+  const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(given.c_str(), nullptr), &std::free);
+  if (!resolved) return {};
+  const char* slash = std::strrchr(resolved.get(), '/');
+  return slash != nullptr ? slash + 1 : resolved.get();
+}
+
 CDiskStatsSource::CDiskStatsSource(std::string diskStatsPath, std::string sysBlockRoot, std::FILE* warnings)
     : diskStatsPath(std::move(diskStatsPath)), sysBlockRoot(std::move(sysBlockRoot)), warnings(warnings) {}
 
@@ -128,8 +140,51 @@ bool CDiskStatsSource::Open() {
   // Room for a few dozen devices; the first read grows it if the file is larger.
   text.resize(8192);
   devices.reserve(32);
+  disks.reserve(32);
   CheckSysBlock();
   return true;
+}
+
+void CDiskStatsSource::CountOnly(const std::vector<std::string>& names) {
+  named.clear();
+  for (const std::string& name : names) named.push_back({name, KernelNameOf(name)});
+  seenInPoll.assign(named.size(), false);
+  devices.clear();
+}
+
+bool CDiskStatsSource::IsNamed(const char* name, std::size_t nameLength) {
+  return std::any_of(named.begin(), named.end(), [name, nameLength](const NamedDisk& disk) {
+    return disk.kernelName.size() == nameLength && std::memcmp(disk.kernelName.data(), name, nameLength) == 0;
+  });
+}
+
+void CDiskStatsSource::MarkPresent(const char* name) {
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    if (named[i].kernelName == name) seenInPoll[i] = true;
+  }
+}
+
+void CDiskStatsSource::SayAbsentNames() {
+  bool resolvedAnew = false;
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    NamedDisk& disk = named[i];
+    const bool present = seenInPoll[i];
+    seenInPoll[i] = false;
+    if (present != disk.present && !present && warnings != nullptr) {
+      std::fprintf(warnings, "gleamo: %s: not present\n", disk.given.c_str());
+    }
+    disk.present = present;
+    // A link in /dev/disk may lead to another device once the disk is
+    // plugged in again: looked at on the path check's beat.
+    if (!present && pollsSincePathCheck == 0 && disk.given.find('/') != std::string::npos) {
+      std::string kernelName = KernelNameOf(disk.given);
+      if (kernelName != disk.kernelName) {
+        disk.kernelName = std::move(kernelName);
+        resolvedAnew = true;
+      }
+    }
+  }
+  if (resolvedAnew) devices.clear();  // every name is asked again
 }
 
 void CDiskStatsSource::CheckSysBlock() {
@@ -198,18 +253,25 @@ bool CDiskStatsSource::ReadAll() {
   }
 }
 
-bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line) {
+bool CDiskStatsSource::IsCountedAt(std::size_t index, const DiskStatsLine& line) {
   // The list keeps its order from tick to tick, so the device at the same
   // position is almost always the one already looked at.
   if (index < devices.size()) {
     KnownDevice& known = devices[index];
     if (known.nameLength == line.nameLength && std::memcmp(known.name, line.name, line.nameLength) == 0) {
-      return known.physical;
+      return known.counted;
     }
   } else {
     devices.resize(index + 1);
   }
   KnownDevice& known = devices[index];
+  if (!named.empty()) {
+    std::memcpy(known.name, line.name, line.nameLength);
+    known.name[line.nameLength] = '\0';
+    known.nameLength = line.nameLength;
+    known.counted = IsNamed(line.name, line.nameLength);
+    return known.counted;
+  }
   if (lookupsLeft == 0) {
     known.nameLength = 0;  // a later poll looks it up
     return false;
@@ -218,8 +280,8 @@ bool CDiskStatsSource::IsPhysicalAt(std::size_t index, const DiskStatsLine& line
   std::memcpy(known.name, line.name, line.nameLength);
   known.name[line.nameLength] = '\0';
   known.nameLength = line.nameLength;
-  known.physical = IsPhysicalDisk(sysBlockRoot.c_str(), line.name, line.nameLength);
-  return known.physical;
+  known.counted = IsPhysicalDisk(sysBlockRoot.c_str(), line.name, line.nameLength);
+  return known.counted;
 }
 
 bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
@@ -237,6 +299,7 @@ bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
     return false;
   }
   totals = PollTotals{};
+  disks.clear();
   const char* at = text.data();
   const char* const end = at + textLength;
   std::size_t index = 0;
@@ -257,13 +320,20 @@ bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
                  DISK_STATS_MAX_DEVICES);
         break;
       }
-      if (IsPhysicalAt(index, line)) {
+      if (IsCountedAt(index, line)) {
         // The totals are taken modulo 2^32, as WMI's 32-bit counts add up.
         totals.readTotal += static_cast<std::uint32_t>(line.fields[READS_FIELD]);
         totals.writeTotal += static_cast<std::uint32_t>(line.fields[WRITES_FIELD]);
         ++totals.instanceCount;
         totals.instanceSignature += InstanceNameHash(line.name, line.nameLength);
         if (out != nullptr) PrintDiskLines(out, line);
+        const KnownDevice& known = devices[index];
+        DiskCounters& disk = disks.emplace_back();
+        std::memcpy(disk.name, known.name, known.nameLength + 1);
+        disk.sectorsRead = line.fields[SECTORS_READ_FIELD];
+        disk.sectorsWritten = line.fields[SECTORS_WRITTEN_FIELD];
+        disk.ioMilliseconds = line.fields[IO_TIME_FIELD];
+        if (!named.empty()) MarkPresent(disk.name);
       }
       ++index;
     }
@@ -273,6 +343,7 @@ bool CDiskStatsSource::Read(PollTotals& totals, std::FILE* out) {
   // another file, the first poll compares totals of two files and must
   // measure nothing, whatever disks both name.
   totals.instanceSignature += std::uint64_t{fileGeneration} * 0x9E3779B97F4A7C15u;
+  if (!named.empty()) SayAbsentNames();
   return true;
 }
 
@@ -299,4 +370,97 @@ ActivitySample PollDiskCounters(CDiskStatsSource& source, CounterScale& scale, s
     return static_cast<ActivitySample>(scale.lastSample);
   }
   return ScaleCounters(scale, totals);
+}
+
+namespace {
+
+// Three significant digits in the unit people read: "512 B/s", "12.3 MB/s".
+void AppendRate(std::string& text, double bytesPerSecond) {
+  static constexpr const char* UNITS[] = {"B/s", "kB/s", "MB/s", "GB/s"};
+  std::size_t unit = 0;
+  double value = bytesPerSecond;
+  while (unit + 1 < std::size(UNITS) && value >= 999.5) {
+    value /= 1000;
+    ++unit;
+  }
+  const int decimals = unit == 0 || value >= 99.95 ? 0 : value >= 9.995 ? 1 : 2;
+  char number[32];
+  std::snprintf(number, sizeof number, "%.*f %s", decimals, value, UNITS[unit]);
+  text += number;
+}
+
+std::uint64_t Increase(std::uint64_t now, std::uint64_t before) {
+  return now >= before ? now - before : 0;  // a disk replaced under the same name
+}
+
+}  // namespace
+
+bool CDiskTooltip::Refresh(const CDiskStatsSource& source, std::uint64_t nowUsec) {
+  const std::vector<DiskCounters>& disks = source.Disks();
+  const std::vector<NamedDisk>& named = source.Named();
+  if (started && nowUsec - lastUsec < REFRESH_USEC) return false;
+  std::vector<bool> present(named.size());
+  for (std::size_t i = 0; i < named.size(); ++i) present[i] = named[i].present;
+  const bool sameCounters =
+      started && disks.size() == last.size() && present == lastPresent &&
+      std::equal(disks.begin(), disks.end(), last.begin(), [](const DiskCounters& a, const DiskCounters& b) {
+        return a.sectorsRead == b.sectorsRead && a.sectorsWritten == b.sectorsWritten &&
+               a.ioMilliseconds == b.ioMilliseconds && std::strcmp(a.name, b.name) == 0;
+      });
+  const double seconds = started ? static_cast<double>(nowUsec - lastUsec) / 1e6 : 0;
+  lastUsec = nowUsec;
+  // Nothing moved since text with rates of 0: the same text again.
+  if (sameCounters && lastAtRest) return false;
+
+  std::string next = title;
+  double readTotal = 0;
+  double writeTotal = 0;
+  bool atRest = true;
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    const DiskCounters& disk = disks[i];
+    // The same disk at the same place, as almost always; a disk new since
+    // the last refresh shows no rate yet rather than its lifetime's work.
+    const DiskCounters* before = i < last.size() && std::strcmp(last[i].name, disk.name) == 0 ? &last[i] : nullptr;
+    for (std::size_t j = 0; before == nullptr && j < last.size(); ++j) {
+      if (std::strcmp(last[j].name, disk.name) == 0) before = &last[j];
+    }
+    double read = 0;
+    double written = 0;
+    double busy = 0;
+    if (before != nullptr && seconds > 0) {
+      read = static_cast<double>(Increase(disk.sectorsRead, before->sectorsRead) * SECTOR_BYTES) / seconds;
+      written = static_cast<double>(Increase(disk.sectorsWritten, before->sectorsWritten) * SECTOR_BYTES) / seconds;
+      busy = std::min(100.0, static_cast<double>(Increase(disk.ioMilliseconds, before->ioMilliseconds)) / seconds / 10);
+    }
+    readTotal += read;
+    writeTotal += written;
+    if (read > 0 || written > 0 || busy > 0) atRest = false;
+    if (i >= MOST_DISK_LINES) continue;
+    next += '\n';
+    next += disk.name;
+    next += "  read ";
+    AppendRate(next, read);
+    next += "  write ";
+    AppendRate(next, written);
+    char share[24];
+    std::snprintf(share, sizeof share, "  busy %.0f %%", busy);
+    next += share;
+  }
+  if (disks.size() > MOST_DISK_LINES) next += "\nand " + std::to_string(disks.size() - MOST_DISK_LINES) + " more";
+  if (disks.size() > 1) {
+    next += "\ntotal  read ";
+    AppendRate(next, readTotal);
+    next += "  write ";
+    AppendRate(next, writeTotal);
+  }
+  for (const NamedDisk& disk : named) {
+    if (!disk.present) next += '\n' + disk.given + ": not present";
+  }
+  started = true;
+  last = disks;
+  lastPresent = std::move(present);
+  lastAtRest = atRest;
+  if (next == text) return false;
+  text = std::move(next);
+  return true;
 }

@@ -41,6 +41,28 @@ constexpr std::size_t DISK_STATS_LOOKUPS_PER_POLL = 1024;
 // renamed over the path leaves the descriptor on the old one.
 constexpr unsigned DISK_STATS_PATH_CHECK_POLLS = 16;
 
+// One counted disk's counters in the last poll, for the tooltip's rates:
+// sectors of 512 bytes read and written, and milliseconds spent doing I/O.
+struct DiskCounters {
+  char name[DISK_NAME_MAX + 1];
+  std::uint64_t sectorsRead;
+  std::uint64_t sectorsWritten;
+  std::uint64_t ioMilliseconds;
+};
+
+// A disk named with --disk: as given, and the kernel name it stands for
+// (empty while a path leads nowhere).
+struct NamedDisk {
+  std::string given;
+  std::string kernelName;
+  bool present = true;  // in the last poll; an absence is said once, until it comes back
+};
+
+// The kernel name a --disk value stands for: a name as it is, a path
+// (/dev/sdb, /dev/disk/by-id/..., /dev/mapper/...) by the device it leads
+// to; empty when it leads nowhere.
+std::string KernelNameOf(const std::string& given);
+
 class CDiskStatsSource {
  public:
   // Each kind of trouble with the files (too large, unreadable, no block
@@ -53,6 +75,9 @@ class CDiskStatsSource {
   // start. False when it is missing, cannot be opened or is not a regular
   // file (a FIFO, a device); OpenFailure() then says why.
   bool Open();
+  // Counts only these disks, partitions and mapped devices included, in
+  // place of every whole physical disk. Before Open.
+  void CountOnly(const std::vector<std::string>& names);
   bool IsOpen() const { return static_cast<bool>(fd); }
   const std::string& Path() const { return diskStatsPath; }
   const std::string& OpenFailure() const { return openFailure; }
@@ -65,11 +90,16 @@ class CDiskStatsSource {
   // properties on it, a line each. False when the read fails.
   bool Read(PollTotals& totals, std::FILE* out);
 
+  // The counted disks of the last poll that read the file, in its order.
+  const std::vector<DiskCounters>& Disks() const { return disks; }
+  // The disks named with --disk; none when every physical disk counts.
+  const std::vector<NamedDisk>& Named() const { return named; }
+
  private:
   struct KnownDevice {
     char name[DISK_NAME_MAX + 1];
     std::size_t nameLength;  // 0: not looked up yet
-    bool physical;
+    bool counted;
   };
   struct FileIdentity {
     dev_t device = 0;
@@ -80,8 +110,11 @@ class CDiskStatsSource {
 
   void CheckSysBlock();
   void FollowPath();
+  bool IsNamed(const char* name, std::size_t nameLength);
+  void MarkPresent(const char* name);
+  void SayAbsentNames();
   bool ReadAll();
-  bool IsPhysicalAt(std::size_t index, const DiskStatsLine& line);
+  bool IsCountedAt(std::size_t index, const DiskStatsLine& line);
 
   std::string diskStatsPath;
   std::string sysBlockRoot;
@@ -97,6 +130,37 @@ class CDiskStatsSource {
   std::size_t textLength = 0;
   std::vector<KnownDevice> devices;  // by line: the filter asks sysfs only about a new name
   std::size_t lookupsLeft = 0;       // in this poll
+  std::vector<DiskCounters> disks;
+  std::vector<NamedDisk> named;
+  std::vector<bool> seenInPoll;  // by named disk
+};
+
+// The tooltip: the program's line, then a line a counted disk with its read
+// and write rates and busy share since the last refresh (at most eight, a
+// total line when there are several), and a line a named disk that is not
+// there. Rates are taken from the counters the poll read.
+class CDiskTooltip {
+ public:
+  static constexpr std::uint64_t REFRESH_USEC = 1'000'000;
+  static constexpr std::size_t MOST_DISK_LINES = 8;
+
+  explicit CDiskTooltip(const char* title) : text(title), title(title) {}
+
+  // After every poll, with its CLOCK_MONOTONIC time: the first call shows
+  // the disks at rest, later ones refresh at most once a second, and only
+  // when a counter or the set of disks changed or the rates were not all
+  // 0. True when the text changed.
+  bool Refresh(const CDiskStatsSource& source, std::uint64_t nowUsec);
+  const std::string& Text() const { return text; }
+
+ private:
+  std::string text;
+  std::string title;
+  std::vector<DiskCounters> last;
+  std::vector<bool> lastPresent;
+  std::uint64_t lastUsec = 0;
+  bool started = false;
+  bool lastAtRest = true;  // the last text had only rates of 0
 };
 
 // The first tick: opens the source with short connection lines on

@@ -124,10 +124,12 @@ std::string NoTrayAdvice() {
 }  // namespace
 
 CIndicatorApp::CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot,
-                             bool verbose)
+                             bool verbose, const std::vector<std::string>& disks)
     : settings(settings),
       source(std::move(diskStatsPath), std::move(sysBlockRoot)),
-      diagnostics(verbose ? DiagnosticStream(stdout) : nullptr) {}
+      diagnostics(verbose ? DiagnosticStream(stdout) : nullptr) {
+  if (!disks.empty()) source.CountOnly(disks);
+}
 
 CIndicatorApp::~CIndicatorApp() {
   trays.reset();
@@ -274,9 +276,14 @@ void CIndicatorApp::OnPollTimer() {
   tick.iconCode =
       MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight, tick.iconCode);
   tick.previousTotal = total;
+  std::uint64_t now = 0;
+  sd_event_now(event.get(), CLOCK_MONOTONIC, &now);
+  const bool newTooltip = tooltip.Refresh(source, now);
   if (tick.iconCode != tick.shownIconCode) {
-    trays->ShowIcon(tick.iconCode, TRAY_TOOLTIP);
+    trays->ShowIcon(tick.iconCode, tooltip.Text().c_str());
     tick.shownIconCode = tick.iconCode;
+  } else if (newTooltip) {
+    trays->ShowTooltip(tooltip.Text().c_str());
   }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "activity/counter_scale.h"
 #include "app/display_settings.h"
@@ -20,6 +21,7 @@
 #include "linux/said_once.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_choice.h"
+#include "res/program_texts.h"
 
 // Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed; before
 // anything else opens a file.
@@ -50,8 +52,9 @@ class CIndicatorApp {
   // Nothing runs until Run. The counter source is named by its two paths so
   // that tests can hand in files of their own. The connection lines go to
   // standard output once; the counter lines of every tick only when verbose.
+  // Disks named count in place of every physical disk.
   CIndicatorApp(const DisplaySettings& settings, std::string diskStatsPath, std::string sysBlockRoot,
-                bool verbose = false);
+                bool verbose = false, const std::vector<std::string>& disks = {});
   ~CIndicatorApp();
   CIndicatorApp(const CIndicatorApp&) = delete;
   CIndicatorApp& operator=(const CIndicatorApp&) = delete;
@@ -64,7 +67,8 @@ class CIndicatorApp {
   // it again.
   int Run();
 
-  // One tick: sample, decide the icon code, rebuild the tray on a change.
+  // One tick: sample, decide the icon code, rebuild the tray on a change,
+  // and tell the tray of a new tooltip.
   void OnPollTimer();
   // What a menu item's click does.
   void OnCommand(int commandId);
@@ -102,6 +106,7 @@ class CIndicatorApp {
 
   const DisplaySettings& settings;
   CDiskStatsSource source;
+  CDiskTooltip tooltip{TRAY_TOOLTIP};
   // Standard output for the counter lines with --verbose; null otherwise,
   // and once nobody can read them any more.
   std::FILE* diagnostics;

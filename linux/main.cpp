@@ -10,8 +10,7 @@ int main(int argc, char** argv) {
   KeepStandardStreamsOpen();
   const StartWords words = ReadStartWords(argc - 1, argv + 1);
   if (const auto exitCode = AnswerStartWords(words, stdout)) return *exitCode;
-  const std::string arguments = JoinArguments(argc - 1, argv + 1);
-  ParseCommandLine(arguments.c_str(), displaySettings);
-  CIndicatorApp app(displaySettings, "/proc/diskstats", "/sys/block", words.verbose);
+  ParseCommandLine(words.options.c_str(), displaySettings);
+  CIndicatorApp app(displaySettings, "/proc/diskstats", "/sys/block", words.verbose, words.disks);
   return app.Run();
 }

@@ -60,6 +60,13 @@ void CTrayChoice::ShowIcon(IconCode code, const char* newTooltip) {
   }
 }
 
+void CTrayChoice::ShowTooltip(const char* newTooltip) {
+  tooltip = newTooltip;
+  const Shown shown = state.ShownIn();
+  if (statusNotifier && shown != Shown::XTray) statusNotifier->ReplaceTooltip(tooltip.c_str());
+  if (xembed && shown != Shown::Item) xembed->ReplaceTooltip(tooltip.c_str());
+}
+
 void CTrayChoice::StartTrays() {
   sd_event_add_time_relative(event, noTrayDeadline.put(), CLOCK_MONOTONIC, NO_TRAY_USEC, 0, &OnNoTrayDeadline, this);
   const bool itemOffered = statusNotifier && statusNotifier->Add();

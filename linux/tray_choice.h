@@ -54,6 +54,8 @@ class CTrayChoice {
   // Shows this icon code wherever the icon is, or will be. The first call
   // puts both trays up.
   void ShowIcon(IconCode code, const char* newTooltip);
+  // The tooltip's new text, the picture unchanged.
+  void ShowTooltip(const char* newTooltip);
   // A text window on the X display; nothing without one.
   void ShowText(const char* title, const std::string& text);
 

@@ -54,4 +54,7 @@ class CTrayIcon {
   // Shows the picture and takes the tooltip. Called only when the picture
   // changes, so an unchanged icon costs nothing.
   virtual void ReplaceIcon(const IconPicture& picture, const char* tooltip) = 0;
+  // Takes a new tooltip (a first line, then lines of detail) for the same
+  // picture.
+  virtual void ReplaceTooltip(const char* tooltip) = 0;
 };

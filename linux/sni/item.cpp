@@ -56,8 +56,13 @@ int GetIconPixmap(sd_bus*, const char*, const char*, const char*, sd_bus_message
 }
 
 int GetToolTip(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  // No icon of its own: hosts show the title beside the item's icon.
-  return sd_bus_message_append(reply, "(sa(iiay)ss)", "", 0, TrayOf(userdata).Tooltip(), "");
+  // No icon of its own: hosts show the title beside the item's icon, and
+  // the lines after it (each disk's rates) below it.
+  const std::string& tooltip = TrayOf(userdata).Tooltip();
+  const std::size_t lineEnd = tooltip.find('\n');
+  const std::string title = tooltip.substr(0, lineEnd);
+  const char* text = lineEnd == std::string::npos ? "" : tooltip.c_str() + lineEnd + 1;
+  return sd_bus_message_append(reply, "(sa(iiay)ss)", "", 0, title.c_str(), text);
 }
 
 // Hosts without a menu of their own (swaybar), and a left click where the
@@ -326,16 +331,19 @@ void CStatusNotifier::SetShown(bool shown) {
 }
 
 void CStatusNotifier::ReplaceIcon(const IconPicture& newPicture, const char* newTooltip) {
-  char text[sizeof tooltip];
-  std::snprintf(text, sizeof text, "%s", newTooltip != nullptr ? newTooltip : "");
-  // Every signal makes each host fetch the property again: the tooltip,
-  // which is the same text at every change of the icon, is announced only
-  // when its text is new.
-  const bool tooltipChanged = std::strcmp(text, tooltip) != 0;
-  std::memcpy(tooltip, text, sizeof text);
   picture = newPicture;
   Repaint();
-  if (tooltipChanged && itemObject) Emit("NewToolTip");
+  ReplaceTooltip(newTooltip);
+}
+
+void CStatusNotifier::ReplaceTooltip(const char* newTooltip) {
+  // Every signal makes each host fetch the property again: the tooltip,
+  // often the same text at a change of the icon, is announced only when
+  // its text is new.
+  const char* text = newTooltip != nullptr ? newTooltip : "";
+  if (tooltip == text) return;
+  tooltip = text;
+  if (itemObject) Emit("NewToolTip");
 }
 
 void CStatusNotifier::Repaint() {

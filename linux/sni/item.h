@@ -53,6 +53,7 @@ class CStatusNotifier : public CTrayIcon {
   // Hosts are told with NewIcon, and with NewToolTip when the tooltip's text
   // is new.
   void ReplaceIcon(const IconPicture& newPicture, const char* tooltip) override;
+  void ReplaceTooltip(const char* tooltip) override;
 
   // Takes the objects off the bus and gives up the name: the watcher drops
   // the item.
@@ -63,7 +64,7 @@ class CStatusNotifier : public CTrayIcon {
   TrayHost Host() const { return host; }
   const std::string& ServiceName() const { return serviceName; }
   const IconPixmaps& Pixmaps() const { return pixmaps; }
-  const char* Tooltip() const { return tooltip; }
+  const std::string& Tooltip() const { return tooltip; }
 
   // The menu of the item's own (ContextMenu, or Activate where the host
   // opens no menu of its own on a failed one); the handlers answer the call.
@@ -102,7 +103,7 @@ class CStatusNotifier : public CTrayIcon {
   unique_bus_slot unregisteredMatch;
   unique_bus_slot pendingCall;  // the watcher's owner, or the registration
   unique_sd_event_source retryTimer;
-  char tooltip[128] = "";
+  std::string tooltip;
   IconPicture picture;  // for other sizes
   IconPixmaps pixmaps;
 };

@@ -23,11 +23,17 @@ constexpr int DROPS_BEFORE_SLOWING = 3;
 // An X server's shutdown and the loss of the connection it ends with come
 // within milliseconds.
 constexpr std::uint64_t UNDOCK_REPORT_DELAY_USEC = 100'000;
+// The pointer resting this long on the icon shows the tooltip.
+constexpr std::uint64_t HOVER_USEC = 500'000;
 
 }  // namespace
 
 CXEmbedIcon::CXEmbedIcon(CXDisplay& display, DockedHandler onDocked)
-    : display(display), connection(display.Connection()), screen(display.Screen()), onDocked(std::move(onDocked)) {
+    : display(display),
+      connection(display.Connection()),
+      screen(display.Screen()),
+      onDocked(std::move(onDocked)),
+      tooltipWindow(connection, screen) {
   char selection[32];
   std::snprintf(selection, sizeof selection, "_NET_SYSTEM_TRAY_S%d", display.ScreenNumber());
   const char* names[ATOM_COUNT] = {
@@ -164,7 +170,7 @@ void CXEmbedIcon::CreateIconWindow(xcb_visualid_t visual) {
   }
   values.push_back(0);  // border
   values.push_back(XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS |
-                   XCB_EVENT_MASK_BUTTON_RELEASE);
+                   XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW);
   if (visual != screen->root_visual) {
     iconColormap = unique_x_colormap::Make(c);
     xcb_create_colormap(c, XCB_COLORMAP_ALLOC_NONE, iconColormap.get(), screen->root, visual);
@@ -237,6 +243,7 @@ void CXEmbedIcon::Remove() {
 }
 
 void CXEmbedIcon::Undock() {
+  HideTooltip();
   // Destroyed rather than left on the root window, where a vanished tray's
   // save-set would put it; the next tray gets a fresh one in its visual.
   iconGc.reset();
@@ -280,9 +287,32 @@ int CXEmbedIcon::OnRepaintTimer(sd_event_source* /*source*/, std::uint64_t /*use
   return 0;
 }
 
-void CXEmbedIcon::ReplaceIcon(const IconPicture& picture, const char* /*tooltip*/) {
+void CXEmbedIcon::ReplaceIcon(const IconPicture& picture, const char* newTooltip) {
   raster = picture.raster;
   PaintIcon();
+  ReplaceTooltip(newTooltip);
+}
+
+void CXEmbedIcon::ReplaceTooltip(const char* tooltip) {
+  tooltipText = tooltip != nullptr ? tooltip : "";
+  if (tooltipWindow.IsOpen()) tooltipWindow.Update(tooltipText);
+}
+
+void CXEmbedIcon::HideTooltip() {
+  hoverTimer.reset();
+  tooltipWindow.Close();
+}
+
+int CXEmbedIcon::OnHoverTimer(sd_event_source* /*source*/, std::uint64_t /*usec*/, void* self) {
+  auto* icon = static_cast<CXEmbedIcon*>(self);
+  icon->hoverTimer.reset();
+  if (!icon->icon || icon->display.MenuIsOpen()) return 0;
+  xcb_connection_t* c = icon->connection;
+  auto where = AwaitReply<xcb_translate_coordinates_reply_t>(
+      c, xcb_translate_coordinates(c, icon->icon.get(), icon->screen->root, 0, 0));
+  if (!where) return 0;
+  icon->tooltipWindow.Show(icon->tooltipText, where->dst_x, where->dst_y, icon->iconWidth, icon->iconHeight);
+  return 0;
 }
 
 void CXEmbedIcon::PaintIcon() {
@@ -334,7 +364,19 @@ void CXEmbedIcon::PaintIcon() {
 }
 
 void CXEmbedIcon::Dispatch(const xcb_generic_event_t* event) {
+  if (tooltipWindow.Dispatch(event)) return;
   switch (event->response_type & 0x7F) {
+    case XCB_ENTER_NOTIFY: {
+      // Only the pointer coming over it: not the end of the menu's grab
+      // with the pointer still there.
+      const auto* enter = reinterpret_cast<const xcb_enter_notify_event_t*>(event);
+      if (enter->event != icon.get() || enter->mode != XCB_NOTIFY_MODE_NORMAL) break;
+      sd_event_add_time_relative(display.Loop(), hoverTimer.put(), CLOCK_MONOTONIC, HOVER_USEC, 0, &OnHoverTimer, this);
+      break;
+    }
+    case XCB_LEAVE_NOTIFY:
+      if (reinterpret_cast<const xcb_leave_notify_event_t*>(event)->event == icon.get()) HideTooltip();
+      break;
     case XCB_EXPOSE: {
       const auto* expose = reinterpret_cast<const xcb_expose_event_t*>(event);
       if (expose->count == 0 && expose->window == icon.get()) PaintIcon();
@@ -386,6 +428,9 @@ void CXEmbedIcon::Dispatch(const xcb_generic_event_t* event) {
       Dock(owner);  // painted when the tray maps the new window
       break;
     }
+    case XCB_BUTTON_PRESS:
+      if (reinterpret_cast<const xcb_button_press_event_t*>(event)->event == icon.get()) HideTooltip();
+      break;
     case XCB_BUTTON_RELEASE: {
       const auto* release = reinterpret_cast<const xcb_button_release_event_t*>(event);
       if (release->event == icon.get() && !display.MenuIsOpen() && (release->detail == 1 || release->detail == 3)) {

@@ -1,7 +1,8 @@
 // The tray icon for X trays that host only XEmbed icons (the freedesktop
 // system tray protocol: trayer, tint2, i3bar, polybar, lxpanel, awesome): a
 // small window of ours docked into the tray, painted from the pixel model.
-// Its clicks open gleamo's menu on the same display.
+// Its clicks open gleamo's menu on the same display; the pointer resting on
+// it shows the tooltip.
 #pragma once
 
 #include <systemd/sd-event.h>
@@ -11,11 +12,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "linux/said_once.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_icon.h"
 #include "linux/x11/display.h"
+#include "linux/x11/tooltip_window.h"
 #include "linux/x11/x_resources.h"
 #include "tray/icon_raster.h"
 
@@ -45,6 +48,7 @@ class CXEmbedIcon final : public CTrayIcon {
   // the icon is shown elsewhere.
   void Remove();
   void ReplaceIcon(const IconPicture& picture, const char* tooltip) override;
+  void ReplaceTooltip(const char* tooltip) override;
 
  private:
   enum Atom { TRAY_SELECTION, TRAY_OPCODE, TRAY_VISUAL, MANAGER, XEMBED_INFO, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
@@ -60,6 +64,8 @@ class CXEmbedIcon final : public CTrayIcon {
   static int OnRedockTimer(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnRepaintTimer(sd_event_source* source, std::uint64_t usec, void* self);
   static int OnUndockReport(sd_event_source* source, std::uint64_t usec, void* self);
+  static int OnHoverTimer(sd_event_source* source, std::uint64_t usec, void* self);
+  void HideTooltip();
   void CreateIconWindow(xcb_visualid_t visual);
   void SetSizeHints(int side);
   void FollowTraySize();
@@ -91,4 +97,7 @@ class CXEmbedIcon final : public CTrayIcon {
   int askedSide = 0;  // the square asked for in answer to the tray's last size, until it answers
 
   IconRaster raster;
+  std::string tooltipText;
+  CTooltipWindow tooltipWindow;
+  unique_sd_event_source hoverTimer;  // the pointer came to rest on the icon
 };

@@ -29,13 +29,16 @@ TEST(StartWords, OnlyTheExactWordsAreAnswered) {
       {{"-h", "--version"}, StartAction::PRINT_USAGE, false},
       {{"--verbose", "-c"}, StartAction::RUN, true},
       // Options as ever: -v is violet, and the rest is not a word we answer.
-      {{"--versions"}, StartAction::RUN, false},
       {{"-vh"}, StartAction::RUN, false},
       {{"-help"}, StartAction::RUN, false},
-      {{"--HELP"}, StartAction::RUN, false},
       {{"-H"}, StartAction::RUN, false},
-      {{"--verbose=1"}, StartAction::RUN, false},
       {{"-c --help"}, StartAction::RUN, false},  // one word with a blank is not the word
+      // Any other "--" word is refused, not read as options.
+      {{"--versions"}, StartAction::REFUSE, false},
+      {{"--HELP"}, StartAction::REFUSE, false},
+      {{"--verbose=1"}, StartAction::REFUSE, false},
+      {{"-c", "--no-such-word", "--help"}, StartAction::REFUSE, false},
+      {{"--help", "--no-such-word"}, StartAction::PRINT_USAGE, false},
   };
   for (const WordsCase& c : cases) {
     const std::string shown = testing::PrintToString(c.words);
@@ -57,6 +60,44 @@ TEST(StartWords, TheWordsThemselvesSelectNoOption) {
   DisplaySettings violet;
   ParseCommandLine("-vh", violet);
   EXPECT_EQ(violet.color, COLOR_VIOLET);
+}
+
+TEST(StartWords, DiskNamesAreTakenOffBeforeTheOptionsAreRead) {
+  struct DiskCase {
+    std::vector<const char*> words;
+    std::vector<std::string> disks;
+    std::string options;
+  };
+  const DiskCase cases[] = {
+      {{"--disk", "sda"}, {"sda"}, ""},
+      {{"-r", "--disk=nvme0n1", "-f"}, {"nvme0n1"}, "-r -f"},
+      {{"--disk", "/dev/vda", "--disk", "/dev/disk/by-id/usb-Stick", "-g"},
+       {"/dev/vda", "/dev/disk/by-id/usb-Stick"},
+       "-g"},
+      {{"--verbose", "--disk=dm-0"}, {"dm-0"}, "--verbose"},
+  };
+  for (const DiskCase& c : cases) {
+    const std::string shown = testing::PrintToString(c.words);
+    const StartWords read = ReadStartWords(static_cast<int>(c.words.size()), c.words.data());
+    EXPECT_EQ(read.action, StartAction::RUN) << shown;
+    EXPECT_EQ(read.disks, c.disks) << shown;
+    EXPECT_EQ(read.options, c.options) << shown;
+  }
+  // The path is no option: /dev/vda would have been violet (/v), /dev/sda
+  // the symbol icon (/s).
+  for (const char* path : {"/dev/vda", "/dev/sda"}) {
+    const char* words[] = {"--disk", path};
+    DisplaySettings settings;
+    ParseCommandLine(ReadStartWords(2, words).options.c_str(), settings);
+    EXPECT_EQ(settings.color, COLOR_BLUE) << path;
+    EXPECT_TRUE(settings.barIcon) << path;
+  }
+  for (const std::vector<const char*>& words :
+       {std::vector<const char*>{"--disk"}, {"--disk="}, {"--disk", "-r"}, {"-c", "--disk"}}) {
+    const StartWords read = ReadStartWords(static_cast<int>(words.size()), words.data());
+    EXPECT_EQ(read.action, StartAction::REFUSE) << testing::PrintToString(words);
+    EXPECT_EQ(read.refusal, "--disk needs the name of a disk, such as --disk sda");
+  }
 }
 
 std::string Answer(StartAction action, std::optional<int>& exitCode) {

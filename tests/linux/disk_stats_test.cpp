@@ -297,6 +297,137 @@ TEST_F(DiskStatsFiles, ADiskThatLeavesOrJoinsMeasuresNothingOnThatTick) {
   EXPECT_EQ(counterScale.readMax, 100u);
 }
 
+void WriteFile(const std::string& path, const std::string& text);
+
+// A line with the tooltip's counters: sectors read and written, I/O milliseconds.
+std::string RatesLine(const std::string& name, unsigned long long read, unsigned long long written,
+                      unsigned long long ioMs, unsigned reads = 0) {
+  std::ostringstream line;
+  line << "   8       0 " << name << ' ' << reads << " 0 " << read << " 0 0 0 " << written << " 0 0 " << ioMs << " 0\n";
+  return line.str();
+}
+
+TEST_F(DiskStatsFiles, TheTooltipTellsEachDisksRatesAndBusyShareOfTheLastSecond) {
+  AddBlockDevice("sda", true);
+  AddBlockDevice("nvme0n1", true);
+  AddBlockDevice("loop0", false);
+  const auto stats = [](unsigned long long sdaRead, unsigned long long sdaWritten, unsigned long long sdaIo,
+                        unsigned long long nvmeRead, unsigned long long nvmeIo) {
+    return RatesLine("sda", sdaRead, sdaWritten, sdaIo) + RatesLine("loop0", sdaRead, 0, 0) +
+           RatesLine("nvme0n1", nvmeRead, 0, nvmeIo);
+  };
+  WriteStats(stats(1000, 1000, 1000, 5000, 100));
+  CDiskStatsSource source(statsPath, blockRoot);
+  CDiskTooltip tooltip("gleamo");
+  ConnectAndPoll(source, counterScale, nullptr, nullptr);
+  // At once, the disks at rest.
+  EXPECT_TRUE(tooltip.Refresh(source, 5'000'000));
+  EXPECT_EQ(tooltip.Text(),
+            "gleamo\n"
+            "sda  read 0 B/s  write 0 B/s  busy 0 %\n"
+            "nvme0n1  read 0 B/s  write 0 B/s  busy 0 %\n"
+            "total  read 0 B/s  write 0 B/s");
+
+  // 24023 sectors are 12.3 MB, 781 are 400 kB; 350 ms of the second busy.
+  WriteStats(stats(1000 + 24023, 1000 + 781, 1000 + 350, 5000 + 2, 100 + 1500));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_FALSE(tooltip.Refresh(source, 5'900'000));  // at most once a second
+  EXPECT_EQ(tooltip.Text().find("12.3"), std::string::npos);
+  // Two seconds later, 3.9 s of the work: 1.54 GB, 1.02 kB and the busy share at most 100 %.
+  WriteStats(stats(1000 + 24023 * 2, 1000 + 781 * 2, 1000 + 700, 5000 + 4, 100 + 1500 * 2));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_TRUE(tooltip.Refresh(source, 7'000'000));
+  EXPECT_EQ(tooltip.Text(),
+            "gleamo\n"
+            "sda  read 12.3 MB/s  write 400 kB/s  busy 35 %\n"
+            "nvme0n1  read 1.02 kB/s  write 0 B/s  busy 100 %\n"
+            "total  read 12.3 MB/s  write 400 kB/s");
+  WriteStats(stats(1000 + 24023 * 2 + 3'000'000, 1000 + 781 * 2, 1000 + 700, 5000 + 4, 100 + 3000));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_TRUE(tooltip.Refresh(source, 8'000'000));
+  EXPECT_EQ(tooltip.Text(),
+            "gleamo\n"
+            "sda  read 1.54 GB/s  write 0 B/s  busy 0 %\n"
+            "nvme0n1  read 0 B/s  write 0 B/s  busy 0 %\n"
+            "total  read 1.54 GB/s  write 0 B/s");
+
+  // Standing still: rates of 0 once, then nothing new however long.
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_TRUE(tooltip.Refresh(source, 9'000'000));
+  EXPECT_EQ(tooltip.Text().find("GB/s"), std::string::npos);
+  for (std::uint64_t second = 10; second < 15; ++second) {
+    PollDiskCounters(source, counterScale, nullptr);
+    EXPECT_FALSE(tooltip.Refresh(source, second * 1'000'000));
+  }
+
+  // Eight disks a line; the rest are counted in the total.
+  std::string many;
+  for (int disk = 0; disk < 10; ++disk) {
+    const std::string name = "sd" + std::string(1, static_cast<char>('b' + disk));
+    AddBlockDevice(name, true);
+    many += RatesLine(name, 0, 0, 0);
+  }
+  WriteStats(many);
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_TRUE(tooltip.Refresh(source, 16'000'000));
+  const std::string text = tooltip.Text();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n') + 1, 1 + 8 + 2) << text;  // the title, 8 disks, 2 more, total
+  EXPECT_NE(text.find("\nsdi  read 0 B/s"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nand 2 more\ntotal  read 0 B/s  write 0 B/s"), std::string::npos) << text;
+}
+
+TEST_F(DiskStatsFiles, NamedDisksCountPartitionsLinksAndMappedDevicesAndComeAndGoWithoutABurst) {
+  AddBlockDevice("sda", true);
+  AddBlockDevice("sdb", true);
+  // /dev as the test has it: a link by id to the stick.
+  mkdir((root + "/dev").c_str(), 0755);
+  mkdir((root + "/dev/by-id").c_str(), 0755);
+  WriteFile(root + "/dev/sdb", "");
+  ASSERT_EQ(symlink("../sdb", (root + "/dev/by-id/usb-Stick_0001").c_str()), 0);
+  EXPECT_EQ(KernelNameOf(root + "/dev/by-id/usb-Stick_0001"), "sdb");
+  EXPECT_EQ(KernelNameOf("nvme0n1"), "nvme0n1");
+  EXPECT_EQ(KernelNameOf(root + "/dev/by-id/usb-Gone"), "");
+
+  const auto stats = [](unsigned sdc) {
+    std::string text =
+        StatsLine("sda", 900000, 0) + StatsLine("sdb", 100, 0) + StatsLine("sdb1", 40, 0) + StatsLine("dm-0", 7, 0);
+    if (sdc != 0) text += StatsLine("sdc", sdc, 0);
+    return text;
+  };
+  WriteStats(stats(0));
+  CDiskStatsSource source(statsPath, blockRoot, warnings);
+  source.CountOnly({"sdb1", root + "/dev/by-id/usb-Stick_0001", "dm-0", "sdc"});
+  CDiskTooltip tooltip("gleamo");
+  EXPECT_EQ(ConnectAndPoll(source, counterScale, nullptr, nullptr), 147);  // not sda, a whole disk not named
+  tooltip.Refresh(source, 1'000'000);
+  EXPECT_NE(tooltip.Text().find("\nsdb1  read"), std::string::npos);
+  EXPECT_NE(tooltip.Text().find("\ndm-0  read"), std::string::npos);
+  EXPECT_NE(tooltip.Text().find("\nsdc: not present"), std::string::npos) << tooltip.Text();
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_EQ(TakeWarnings(), "gleamo: sdc: not present\n");  // once
+
+  // Plugged in with its counts since boot: no tick's work.
+  WriteStats(stats(500000));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 0u);
+  tooltip.Refresh(source, 2'000'000);
+  EXPECT_EQ(tooltip.Text().find("not present"), std::string::npos) << tooltip.Text();
+  EXPECT_NE(tooltip.Text().find("\nsdc  read 0 B/s"), std::string::npos) << tooltip.Text();
+  WriteStats(stats(500010));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 15u);
+
+  // Pulled out: idle at once, said again, and no burst when it is back.
+  WriteStats(stats(0));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 0u);
+  EXPECT_EQ(TakeWarnings(), "gleamo: sdc: not present\n");
+  WriteStats(stats(600000));
+  PollDiskCounters(source, counterScale, nullptr);
+  EXPECT_EQ(counterScale.readHeight, 0u);
+  EXPECT_EQ(TakeWarnings(), "");
+}
+
 TEST_F(DiskStatsFiles, AMissingFileIsAFailedConnectionThatKeepsTheIconIdle) {
   CDiskStatsSource source(root + "/absent", blockRoot.c_str());
   EXPECT_EQ(ConnectAndPoll(source, counterScale, out, out), 0);

@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
   }
   const StartWords words = ReadStartWords(argc - 3, argv + 3);
   if (const auto exitCode = AnswerStartWords(words, stdout)) return *exitCode;
-  const std::string arguments = JoinArguments(argc - 3, argv + 3);
-  ParseCommandLine(arguments.c_str(), displaySettings);
-  CIndicatorApp app(displaySettings, argv[1], argv[2], words.verbose);
+  ParseCommandLine(words.options.c_str(), displaySettings);
+  CIndicatorApp app(displaySettings, argv[1], argv[2], words.verbose, words.disks);
   return app.Run();
 }

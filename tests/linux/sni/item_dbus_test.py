@@ -88,6 +88,12 @@ class TrayTest(unittest.TestCase):
             self.fail("the icon never showed code %d" % code)
 
 
+def tooltip_of(app):
+    """The ToolTip's title and text."""
+    _, _, title, text = app.item_property("ToolTip")
+    return str(title), str(text)
+
+
 class ItemTest(TrayTest):
     def test_item_describes_itself_and_carries_the_tooltip(self):
         app = self.start(["-f"])
@@ -98,7 +104,8 @@ class ItemTest(TrayTest):
         self.assertEqual(app.item_property("ItemIsMenu"), True)
         self.assertEqual(app.item_property("Menu"), "/MenuBar")
         icon_name, icon, title, description = app.item_property("ToolTip")
-        self.assertEqual((str(title), str(description)), ("Tavoli by Norvath", ""))
+        self.assertEqual((str(title), str(description)),
+                         ("Tavoli by Norvath", "sda  read 0 B/s  write 0 B/s  busy 0 %"))
 
     def test_char_icon_shows_activity_by_colour(self):
         app = self.start(["-c", "-r", "-f"])
@@ -131,6 +138,24 @@ class ItemTest(TrayTest):
         # The tooltip's text stays the same, so hosts need not fetch it again.
         self.assertEqual([r["signal"] for r in signals.received() if r["sender"] == sender],
                          ["NewIcon", "NewIcon"])
+
+    def test_tooltip_tells_the_rates_and_is_announced_only_when_its_text_changes(self):
+        signals = self.fixture("signals")
+        app = self.start(["-f"])
+        sender = self.bus.get_name_owner(app.name)
+        at_rest = ("Tavoli by Norvath", "sda  read 0 B/s  write 0 B/s  busy 0 %")
+        self.assertEqual(tooltip_of(app), at_rest)  # from the first tick
+        # About a second's work: 20 MB read, 1 MB written, 0.4 s busy.
+        app.set_counters(1010, 510, sectors_read=40000, sectors_written=2000, io_ms=400)
+        busy = wait_until(lambda: tooltip_of(app) != at_rest, timeout=3)
+        self.assertTrue(busy, "the tooltip never told the rates")
+        title, text = tooltip_of(app)
+        self.assertEqual(title, at_rest[0])
+        self.assertRegex(text, r"\Asda  read \d+(\.\d+)? MB/s  write \d+(\.\d+)? [km]B/s  busy \d+ %\Z")
+        self.assertTrue(wait_until(lambda: tooltip_of(app) == at_rest, timeout=3), "the rates never fell back")
+        time.sleep(1.5)  # idle: nothing more to tell
+        told = [r["signal"] for r in signals.received() if r["sender"] == sender and r["signal"] == "NewToolTip"]
+        self.assertEqual(told, ["NewToolTip", "NewToolTip"])
 
     def test_no_regular_counter_file_is_a_failed_connection_with_an_idle_icon(self):
         # A FIFO would hold the open until a writer came, /dev/zero never end.
@@ -433,8 +458,23 @@ class CommandLineTest(TrayTest):
     def test_words_that_only_look_alike_are_read_as_options(self):
         violet = self.start(["-vh", "-f"])
         self.wait_for_pixmaps(violet, 150000)  # -v: violet bars, idle
-        chars = self.start(["--versions", "-c", "-f"])
-        self.wait_for_pixmaps(chars, 110)
+        # Other "--" words are no options: said, with the hint, and exit code 2.
+        for words, said in ((["--versions", "-c", "-f"], "unknown option --versions"),
+                            (["-r", "--disk"], "--disk needs the name of a disk, such as --disk sda")):
+            run = subprocess.run([ARGS.gleamo] + words, capture_output=True, text=True, timeout=5)
+            self.assertEqual((run.returncode, run.stdout), (2, ""), words)
+            self.assertEqual(run.stderr, "gleamo: %s\nTry 'gleamo --help' for the options.\n" % said)
+
+    def test_a_named_disk_path_is_no_option_and_its_absence_is_said_once(self):
+        # /dev/vda read as options would be violet; no such disk here: idle blue bars.
+        app = self.start(["--disk", "/dev/vda", "-f"])
+        self.wait_for_pixmaps(app, 130000)
+        self.assertEqual(tooltip_of(app), ("Tavoli by Norvath", "/dev/vda: not present"))
+        app.set_counters(1010, 500)  # sda is not the disk named
+        time.sleep(0.6)
+        self.wait_for_pixmaps(app, 130000, timeout=0.1)
+        self.assertEqual(app.end(), 0)
+        self.assertEqual(app.stderr().count("gleamo: /dev/vda: not present\n"), 1, app.stderr())
 
     def test_counter_lines_only_with_verbose(self):
         quiet = self.start(["-f"])

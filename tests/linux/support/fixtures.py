@@ -109,10 +109,10 @@ class GleamoRun:
                                             env=env,
                                             preexec_fn=None if close_fd is None else lambda: os.close(close_fd))
 
-    def set_counters(self, reads, writes):
+    def set_counters(self, reads, writes, sectors_read=0, sectors_written=0, io_ms=0):
         # In place, as the kernel's file changes under gleamo's open descriptor.
-        text = "   8       0 sda %d 0 0 0 %d 0 0 0 0 0 0\n   8       1 sda1 7 0 0 0 7 0 0 0 0 0 0\n" % (
-            reads, writes)
+        text = "   8       0 sda %d 0 %d 0 %d 0 %d 0 0 %d 0\n   8       1 sda1 7 0 0 0 7 0 0 0 0 0 0\n" % (
+            reads, sectors_read, writes, sectors_written, io_ms)
         mode = "r+" if os.path.exists(self.stats) else "w"
         with open(self.stats, mode) as stats:
             stats.write(text)

@@ -274,6 +274,38 @@ class XEmbedTest(unittest.TestCase):
         self.assertIsNone(icon_window())
         self.assertNotIn(NO_HOST, app.stderr())
 
+    def test_resting_on_the_icon_shows_the_tooltip_beside_it_until_it_leaves_or_is_clicked(self):
+        self.tray()
+        self.start(["-f"])
+        self.assert_shows(130000)
+        x, y, width, height = geometry(icon_window())
+
+        def tooltip():
+            found = shown_windows("--name", "^gleamo tooltip$")
+            return found[0] if found else None
+
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height // 2))
+        self.assertIsNone(tooltip(), "the tooltip came before the pointer rested")
+        window = wait_until(tooltip, timeout=3)
+        self.assertIsNotNone(window, "no tooltip while the pointer rested on the icon")
+        # Beside the icon: above it, trayer being at the bottom of the screen.
+        tip_x, tip_y, tip_width, tip_height = geometry(window)
+        self.assertTrue(tip_y + tip_height <= y and y - (tip_y + tip_height) <= 8 and abs(tip_x - x) <= 8,
+                        (geometry(window), (x, y)))
+        pixels = screen_pixels(tip_x, tip_y, tip_width, tip_height)
+        text_rows = [row for row in range(tip_height)
+                     if b"\0\0\0" in pixels[3 * tip_width * row:3 * tip_width * (row + 1)]]
+        self.assertGreaterEqual(text_rows[-1] - text_rows[0], 13, "fewer than the title and the disk's line")
+        self.assertGreaterEqual(tip_width, len("sda  read 0 B/s  write 0 B/s  busy 0 %") * 6)
+
+        run("xdotool", "mousemove", str(SCREEN_WIDTH - 10), "10")
+        self.assertTrue(wait_until(lambda: tooltip() is None), "the tooltip outlived the pointer's leaving")
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height // 2))
+        self.assertIsNotNone(wait_until(tooltip, timeout=3))
+        run("xdotool", "click", "1")
+        self.assertTrue(wait_until(lambda: tooltip() is None), "the tooltip outlived a click")
+        run("xdotool", "key", "Escape")
+
     def test_under_xwayland_the_menu_closes_when_the_pointer_leaves_it(self):
         # There the grab sees no click on a Wayland window, only the pointer
         # leaving. gleamo knows Xwayland by WAYLAND_DISPLAY, all that
