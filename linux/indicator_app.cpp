@@ -221,10 +221,23 @@ void CIndicatorApp::OnPollTimer() {
   }
   tick.iconCode =
       MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight, tick.iconCode);
+  const bool active = total != tick.previousTotal;
   tick.previousTotal = total;
-  if (tick.iconCode != tick.shownIconCode) {
-    trays->ShowIcon(tick.iconCode, TRAY_TOOLTIP);
-    tick.shownIconCode = tick.iconCode;
+  IconCode showCode = tick.iconCode;
+  if (trays->NewPictureEveryOtherTick()) {
+    if (tick.sentLastTick) {
+      // Waits a tick; a burst that is over by then still lights the lamp.
+      tick.sentLastTick = false;
+      tick.heldBurstCode = active && tick.iconCode != tick.shownIconCode ? tick.iconCode : 0;
+      return;
+    }
+    if (!active && tick.heldBurstCode != 0) showCode = tick.heldBurstCode;
+  }
+  tick.heldBurstCode = 0;
+  tick.sentLastTick = showCode != tick.shownIconCode;
+  if (tick.sentLastTick) {
+    trays->ShowIcon(showCode, TRAY_TOOLTIP);
+    tick.shownIconCode = showCode;
   }
 }
 

@@ -22,6 +22,10 @@ struct TrayHostTraits {
   // The host draws at its icon size times the output's scale (waybar):
   // the sizes are to be multiplied by it.
   bool timesOutputScale = false;
+  // The host draws a new picture far slower than it is told of one (GNOME's
+  // extension, a few a second at most, at a high cost each): it is sent one
+  // every other tick at most.
+  bool newPictureEveryOtherTick = false;
 };
 
 // The host behind a watcher, from the watcher owner's process name (its
