@@ -130,7 +130,7 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   static const TrayHostTraits only16{{ICON_SIZE}};
   static const TrayHostTraits only24{{24}};
   static const TrayHostTraits with32ForDoubled{{ICON_SIZE, 2 * ICON_SIZE}};
-  static const TrayHostTraits gnome{{ICON_SIZE}, false, true, true, true};
+  static const TrayHostTraits gnome{{ICON_SIZE}, false, true, true};
   static const TrayHostTraits waybar{{ICON_SIZE}, false, true};
   switch (host) {
     // Xfce shrinks the largest picture to its icon size, 22 px by default;
@@ -145,8 +145,8 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
     case TrayHost::Xapp: return only16;
     case TrayHost::Cinnamon: return only24;
     // The AppIndicator extension takes the smallest picture at least its
-    // size, 16 px times the output's scale, and swaybar the one closest to
-    // its own: 16 px, 32 px on a doubled screen.
+    // size, 16 px times the output's scale: that one alone is sent. swaybar
+    // takes the one closest to its own: 16 px, 32 px on a doubled screen.
     case TrayHost::Gnome: return gnome;
     case TrayHost::Swaybar: return with32ForDoubled;
     // waybar scales the largest picture to its icon size, 16 px by

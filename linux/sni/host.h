@@ -26,10 +26,6 @@ struct TrayHostTraits {
   // extension, a few a second at most, at a high cost each): it is sent one
   // every other tick at most.
   bool newPictureEveryOtherTick = false;
-  // The host caches pictures it loads by name (GNOME's extension): each
-  // picture is offered as a PNG file too, and a picture shown before comes
-  // from the cache instead of being converted from the pixmap again.
-  bool picturesByName = false;
 };
 
 // The host behind a watcher, from the watcher owner's process name (its

@@ -22,7 +22,7 @@ constexpr char ITEM_STATUS[] = "Active";
 // Read aloud by screen readers, and asked for by GNOME's extension at every
 // new picture, which logs an error where an item has none.
 constexpr char ITEM_DESCRIPTION[] = "gleamo disk activity lamp";
-constexpr char NO_NAME[] = "";  // the overlay, attention and movie names: pixmaps only
+constexpr char NO_NAME[] = "";  // the icon, overlay, attention, movie and theme names: pixmaps only
 
 CStatusNotifier& TrayOf(void* userdata) {
   return *static_cast<CStatusNotifier*>(userdata);
@@ -56,15 +56,6 @@ int GetIconPixmap(sd_bus*, const char*, const char*, const char*, sd_bus_message
     BUS_TRY(sd_bus_message_close_container(reply));
   }
   return sd_bus_message_close_container(reply);
-}
-
-int GetIconName(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  return sd_bus_message_append(reply, "s", TrayOf(userdata).IconName().c_str());
-}
-
-int GetIconThemePath(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata,
-                     sd_bus_error*) {
-  return sd_bus_message_append(reply, "s", TrayOf(userdata).IconThemePath().c_str());
 }
 
 int GetToolTip(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata, sd_bus_error*) {
@@ -104,8 +95,8 @@ const sd_bus_vtable ITEM_VTABLE[] = {
     SD_BUS_PROPERTY("Title", "s", GetString<SNI_TITLE>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Status", "s", GetString<ITEM_STATUS>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("WindowId", "i", GetWindowId, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("IconThemePath", "s", GetIconThemePath, 0, 0),
-    SD_BUS_PROPERTY("IconName", "s", GetIconName, 0, 0),
+    SD_BUS_PROPERTY("IconThemePath", "s", GetString<NO_NAME>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconName", "s", GetString<NO_NAME>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("IconPixmap", "a(iiay)", GetIconPixmap, 0, 0),
     SD_BUS_PROPERTY("OverlayIconName", "s", GetString<NO_NAME>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("OverlayIconPixmap", "a(iiay)", GetNoPixmap, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -349,14 +340,6 @@ void CStatusNotifier::ReplaceIcon(const IconPicture& newPicture, const char* new
 
 void CStatusNotifier::Repaint() {
   MakeIconPixmaps(picture, pixmapSizes, pixmaps);
-  iconName.clear();
-  if (TraitsOf(host).picturesByName && picture.code != 0 && !pixmaps.empty()) {
-    // Named by code and size. GNOME's extension looks the name up with
-    // "-panel" appended first: the file has it, and is found at once.
-    const IconPixmap& largest = pixmaps.back();
-    std::string name = "gleamo-" + std::to_string(picture.code) + "-" + std::to_string(largest.size);
-    if (iconFolder.Write(name + "-panel", largest)) iconName = std::move(name);
-  }
   if (itemObject) Emit("NewIcon");
 }
 
@@ -380,8 +363,6 @@ void CStatusNotifier::Remove() {
   nameRequest.reset();
   menu.Withdraw();
   itemObject.reset();
-  iconFolder.Remove();
-  iconName.clear();
   registered = false;
   shownReported.reset();
 }

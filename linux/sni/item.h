@@ -19,7 +19,6 @@
 #include "linux/said_once.h"
 #include "linux/sni/dbusmenu.h"
 #include "linux/sni/host.h"
-#include "linux/sni/icon_file.h"
 #include "linux/systemd_handles.h"
 #include "linux/tray_icon.h"
 
@@ -65,10 +64,6 @@ class CStatusNotifier : public CTrayIcon {
   const std::string& ServiceName() const { return serviceName; }
   const IconPixmaps& Pixmaps() const { return pixmaps; }
   const char* Tooltip() const { return tooltip; }
-  // The picture as a file, for hosts that load pictures by name; empty
-  // for the others.
-  const std::string& IconName() const { return iconName; }
-  const std::string& IconThemePath() { return TraitsOf(host).picturesByName ? iconFolder.Path() : noPath; }
 
   // The menu of the item's own (ContextMenu, or Activate where the host
   // opens no menu of its own on a failed one); the handlers answer the call.
@@ -110,7 +105,4 @@ class CStatusNotifier : public CTrayIcon {
   char tooltip[128] = "";
   IconPicture picture;  // for other sizes
   IconPixmaps pixmaps;
-  CIconFolder iconFolder;
-  std::string iconName;
-  const std::string noPath;
 };

@@ -11,13 +11,11 @@ import os
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
-import zlib
 
 import dbus
 
@@ -32,32 +30,6 @@ MENU = "com.canonical.dbusmenu"
 ID_END_PROGRAM, ID_HELP, ID_MEET_AUTHOR = 5020, 5030, 5050
 USAGE = None  # the usage as the Linux edition spells it, in the menu's "help" and --help
 NO_WATCHER = "no StatusNotifierWatcher on the session bus"
-
-
-def argb_to_rgba(argb):
-    rgba = bytearray(len(argb))
-    rgba[0::4], rgba[1::4], rgba[2::4], rgba[3::4] = argb[1::4], argb[2::4], argb[3::4], argb[0::4]
-    return bytes(rgba)
-
-
-def decode_png(path):
-    """(size, RGBA rows) of a square 8-bit RGBA PNG without interlace."""
-    with open(path, "rb") as png:
-        data = png.read()
-    assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
-    chunks, at = {}, 8
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + length]
-        assert struct.unpack(">I", data[at + 8 + length:at + 12 + length])[0] == zlib.crc32(kind + body)
-        chunks[kind] = chunks.get(kind, b"") + body
-        at += 12 + length
-    width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
-    assert (width, depth, colour, interlace) == (height, 8, 6, 0)
-    raw = zlib.decompress(chunks[b"IDAT"])
-    stride = 1 + width * 4
-    assert all(raw[y * stride] == 0 for y in range(height)), "only unfiltered rows are expected"
-    return width, b"".join(raw[y * stride + 1:(y + 1) * stride] for y in range(height))
 
 
 class Gleamo(GleamoRun):
@@ -162,13 +134,11 @@ class ItemTest(TrayTest):
         self.assertEqual([r["signal"] for r in signals.received() if r["sender"] == sender],
                          ["NewIcon", "NewIcon"])
 
-    def test_gnome_gets_each_picture_once_by_name_and_one_every_other_tick_with_every_burst(self):
+    def test_a_host_that_draws_slowly_gets_a_picture_every_other_tick_and_every_burst(self):
         watcher = self.fixture("watcher")
         signals = self.fixture("signals")
-        runtime = tempfile.mkdtemp(prefix="gleamo-runtime-")
-        self.cleanups.append(lambda: shutil.rmtree(runtime, ignore_errors=True))
         # GNOME's extension, known by the desktop here; 300 ms ticks.
-        app = self.start([], env=dict(os.environ, XDG_CURRENT_DESKTOP="GNOME", XDG_RUNTIME_DIR=runtime))
+        app = self.start([], env=dict(os.environ, XDG_CURRENT_DESKTOP="GNOME"))
         self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
         sender = self.bus.get_name_owner(app.name)
 
@@ -193,15 +163,6 @@ class ItemTest(TrayTest):
         app.set_counters(1015, 504)
         _, burst = next_picture()
         self.assertEqual(burst, model(130715))
-
-        # The same picture as a PNG file in a folder of gleamo's own, the
-        # pixmap's pixels exactly; the folder goes with the program.
-        folder = str(app.item_property("IconThemePath"))
-        self.assertEqual(os.path.dirname(folder), runtime)
-        png = os.path.join(folder, str(app.item_property("IconName")) + "-panel.png")
-        self.assertEqual(decode_png(png), (16, argb_to_rgba(model(130715))))
-        self.assertEqual(app.end(), 0)
-        self.assertFalse(os.path.exists(folder))
 
     def test_no_regular_counter_file_is_a_failed_connection_with_an_idle_icon(self):
         # A FIFO would hold the open until a writer came, /dev/zero never end.
