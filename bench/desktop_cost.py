@@ -5,7 +5,7 @@ daemon, panel or shell, and the program measured), with gleamo beside a
 native disk widget, all sessions running side by side over the same windows.
 
     bench/desktop_cost.py [--seconds N] [--windows N] [--hosts xfce,gnome]
-                          [--gleamo LABEL=PROGRAM ...]
+                          [--speeds 300,150] [--idle] [--gleamo LABEL=PROGRAM ...]
 
 Each scenario is a session of its own: the Xfce panel with its status tray
 (alone, with gleamo at 300 ms and with -f, with xfce4-diskperf at 250 ms in
@@ -14,7 +14,7 @@ gleamo, with the system-monitor extension showing only its disk graph at
 150 ms). Every program that reads /proc/diskstats reads a scripted copy,
 bound over it in a mount namespace of the session's own (unshare -m, so
 run as root), whose one disk moves by a random amount every 50 ms: the
-pictures change at every tick. CPU is utime + stime of /proc/PID/stat, all
+pictures change at every tick (--idle: it stands still). CPU is utime + stime of /proc/PID/stat, all
 threads, summed over the session's processes; each figure is the median of
 the windows. Started by scripts/measure-desktop.sh.
 """
@@ -57,9 +57,10 @@ class ScriptedCounters:
     amount every 50 ms. Rewritten in place at the same length, so a reader
     never sees a short file."""
 
-    def __init__(self, path, disk):
+    def __init__(self, path, disk, busy=True):
         self.path = path
         self.disk = disk
+        self.busy = busy
         with open("/proc/diskstats") as real:
             self.lines = real.read().splitlines()
         self.index = next(i for i, line in enumerate(self.lines) if line.split()[2] == disk)
@@ -80,6 +81,8 @@ class ScriptedCounters:
     def run(self):
         while self.running:
             time.sleep(0.05)
+            if not self.busy:
+                continue
             reads, writes = random.randint(1, 64), random.randint(1, 64)
             self.fields[0] += reads  # reads completed
             self.fields[2] += reads * 8  # sectors read
@@ -259,13 +262,14 @@ def main():
     parser.add_argument("--gleamo", action="append", default=[],
                         help="LABEL=PROGRAM, more than once to compare builds (default gleamo=build/native/gleamo)")
     parser.add_argument("--speeds", default="300,150")
+    parser.add_argument("--idle", action="store_true", help="counters that stand still: an idle disk")
     args = parser.parse_args()
     builds = [entry.split("=", 1) for entry in args.gleamo] or [["gleamo", os.path.join(ROOT, "build/native/gleamo")]]
     hosts = args.hosts.split(",")
     speeds = [int(speed) for speed in args.speeds.split(",")]
 
     work = tempfile.mkdtemp(prefix="gleamo-desktop-cost-")
-    counters = ScriptedCounters(os.path.join(work, "diskstats"), disk_of_root())
+    counters = ScriptedCounters(os.path.join(work, "diskstats"), disk_of_root(), busy=not args.idle)
     sessions = []
     rows = []  # (host, label, session or None)
     try:
@@ -305,8 +309,8 @@ def main():
     print("machine: %d cores, %s, Debian %s, Linux %s" % (os.cpu_count(), model, open("/etc/debian_version").read()
                                                            .strip(), os.uname().release))
     print("load average at the start: %s, at the end: %s" % (" ".join(load_at_start), " ".join(load_at_end)))
-    print("%d windows of %g s, all sessions at once; ms of CPU per second, median of the windows" %
-          (args.windows, args.seconds))
+    print("%d windows of %g s, all sessions at once, %s disk; ms of CPU per second, median of the windows" %
+          (args.windows, args.seconds, "an idle" if args.idle else "a busy"))
     totals = {}
     for host, label, session in rows:
         totals[session] = statistics.median(sum(window[session].values()) for window in windows)
