@@ -275,13 +275,30 @@ void CIndicatorApp::OnPollTimer() {
   }
   tick.iconCode =
       MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight, tick.iconCode);
+  const bool active = total != tick.previousTotal;
   tick.previousTotal = total;
   std::uint64_t now = 0;
   sd_event_now(event.get(), CLOCK_MONOTONIC, &now);
   const bool newTooltip = tooltip.Refresh(source, now);
-  if (tick.iconCode != tick.shownIconCode) {
-    trays->ShowIcon(tick.iconCode, tooltip.Text().c_str());
-    tick.shownIconCode = tick.iconCode;
+  IconCode showCode = tick.iconCode;
+  bool waits = false;
+  if (trays->NewPictureEveryOtherTick()) {
+    if (tick.sentLastTick) {
+      // Waits a tick; a burst that is over by then still lights the lamp.
+      tick.sentLastTick = false;
+      tick.heldBurstCode = active && tick.iconCode != tick.shownIconCode ? tick.iconCode : 0;
+      waits = true;
+    } else if (!active && tick.heldBurstCode != 0) {
+      showCode = tick.heldBurstCode;
+    }
+  }
+  if (!waits) {
+    tick.heldBurstCode = 0;
+    tick.sentLastTick = showCode != tick.shownIconCode;
+  }
+  if (!waits && tick.sentLastTick) {
+    trays->ShowIcon(showCode, tooltip.Text().c_str());
+    tick.shownIconCode = showCode;
   } else if (newTooltip) {
     trays->ShowTooltip(tooltip.Text().c_str());
   }

@@ -80,6 +80,10 @@ class CIndicatorApp {
     ActivitySample previousTotal = 0;
     IconCode iconCode = 18;
     IconCode shownIconCode = 0;  // the code the tray last showed
+    // For a host sent a picture every other tick at most: whether one went
+    // out at the last tick, and a burst of this tick that had to wait.
+    bool sentLastTick = false;
+    IconCode heldBurstCode = 0;
     CounterScale scale;
   };
 

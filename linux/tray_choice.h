@@ -50,6 +50,10 @@ class CTrayChoice {
 
   bool HasXDisplay() const { return static_cast<bool>(display); }
   bool ShownAsItem() const { return state.ShownIn() == TrayChoiceState::Shown::Item; }
+  // The host showing the icon draws at most one new picture every other tick.
+  bool NewPictureEveryOtherTick() const {
+    return ShownAsItem() && statusNotifier && TraitsOf(statusNotifier->Host()).newPictureEveryOtherTick;
+  }
 
   // Shows this icon code wherever the icon is, or will be. The first call
   // puts both trays up.

@@ -3,7 +3,9 @@
 # they come from: the portable core natively (Google Benchmark, every figure
 # beside a bare read of /proc/diskstats in the same run) and the GDI painter
 # under Wine (beside a bare CreateIconIndirect of two ready bitmaps), and the
-# WMI poll under Wine (beside a bare enumeration of the provider's instances).
+# WMI poll under Wine (beside a bare enumeration of the provider's instances),
+# and the whole desktop's cost of a lit lamp beside a native disk widget
+# (scripts/measure-desktop.sh; as root only).
 #   scripts/bench.sh [--quick]     (--quick: short runs, rough figures)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,3 +37,11 @@ WINEPREFIX="$PWD/build/windows/wineprefix" scripts/with-xvfb.sh \
 echo
 WINEPREFIX="$PWD/build/windows/wineprefix" scripts/with-xvfb.sh \
   build/windows/wine-run.sh build/windows/bench/gleamo_wmi_bench.exe "${wmi_args[@]}"
+if [ "$(id -u)" -eq 0 ]; then
+  echo
+  if [ "${1:-}" = "--quick" ]; then
+    scripts/measure-desktop.sh --seconds 5 --windows 1
+  else
+    scripts/measure-desktop.sh
+  fi
+fi

@@ -19,7 +19,7 @@ packages=(
   gnome-shell gnome-shell-extension-appindicator dconf-service libglib2.0-bin gir1.2-gdkpixbuf-2.0 librsvg2-common
   lxqt-panel mate-panel
   cinnamon xapp-sn-watcher dconf-gsettings-backend libgl1-mesa-dri mako-notifier
-  conky-cli
+  conky-cli xfce4-diskperf-plugin gnome-shell-extension-system-monitor
   lintian dpkg-dev file groff-base man-db unzip appstream
 )
 

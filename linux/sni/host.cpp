@@ -130,12 +130,14 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   // Each size offered is the design drawn at that size (a whole multiple of
   // 16 is the 16 px picture enlarged pixel by pixel), for a host that draws
   // it unscaled.
-  static const TrayHostTraits nearestOf16And22{{ICON_SIZE, 22}};
-  static const TrayHostTraits plasma{{ICON_SIZE, 22}, true};
-  static const TrayHostTraits only16{{ICON_SIZE}};
-  static const TrayHostTraits cinnamon{{24}, false, false, true};
-  static const TrayHostTraits with32ForDoubled{{ICON_SIZE, 2 * ICON_SIZE}};
-  static const TrayHostTraits waybar{{ICON_SIZE}, false, true};
+  static const TrayHostTraits nearestOf16And22{.pixmapSizes = {ICON_SIZE, 22}};
+  static const TrayHostTraits plasma{.pixmapSizes = {ICON_SIZE, 22}, .menuOnFailedActivate = true};
+  static const TrayHostTraits only16{.pixmapSizes = {ICON_SIZE}};
+  static const TrayHostTraits cinnamon{.pixmapSizes = {24}, .itemOverXTray = true};
+  static const TrayHostTraits with32ForDoubled{.pixmapSizes = {ICON_SIZE, 2 * ICON_SIZE}};
+  static const TrayHostTraits gnome{
+      .pixmapSizes = {ICON_SIZE}, .timesOutputScale = true, .newPictureEveryOtherTick = true};
+  static const TrayHostTraits waybar{.pixmapSizes = {ICON_SIZE}, .timesOutputScale = true};
   switch (host) {
     // Xfce shrinks the largest picture to its icon size, 22 px by default;
     // MATE's applet draws the largest up to its panel's size unscaled.
@@ -149,9 +151,9 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
     case TrayHost::Xapp: return only16;
     case TrayHost::Cinnamon: return cinnamon;
     // The AppIndicator extension takes the smallest picture at least its
-    // size, and swaybar the one closest to its own: 16 px, 32 px on a
-    // doubled screen.
-    case TrayHost::Gnome:
+    // size, 16 px times the output's scale: that one alone is sent. swaybar
+    // takes the one closest to its own: 16 px, 32 px on a doubled screen.
+    case TrayHost::Gnome: return gnome;
     case TrayHost::Swaybar: return with32ForDoubled;
     // waybar scales the largest picture to its icon size, 16 px by
     // default, times the output's scale.

@@ -27,6 +27,10 @@ struct TrayHostTraits {
   // loses them when it restarts): an item shown there takes the icon back
   // from the X tray.
   bool itemOverXTray = false;
+  // The host draws a new picture far slower than it is told of one (GNOME's
+  // extension, a few a second at most, at a high cost each): it is sent one
+  // every other tick at most.
+  bool newPictureEveryOtherTick = false;
 };
 
 // The host behind a watcher, from the watcher owner's process name (its

@@ -19,6 +19,9 @@ constexpr char WATCHER_PATH[] = "/StatusNotifierWatcher";
 constexpr char ITEM_ID[] = "gleamo";
 constexpr char ITEM_CATEGORY[] = "Hardware";
 constexpr char ITEM_STATUS[] = "Active";
+// Read aloud by screen readers, and asked for by GNOME's extension at every
+// new picture, which logs an error where an item has none.
+constexpr char ITEM_DESCRIPTION[] = "gleamo disk activity lamp";
 constexpr char NO_NAME[] = "";  // the icon, overlay, attention, movie and theme names: pixmaps only
 
 CStatusNotifier& TrayOf(void* userdata) {
@@ -105,6 +108,8 @@ const sd_bus_vtable ITEM_VTABLE[] = {
     SD_BUS_PROPERTY("AttentionIconName", "s", GetString<NO_NAME>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("AttentionIconPixmap", "a(iiay)", GetNoPixmap, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("AttentionMovieName", "s", GetString<NO_NAME>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("IconAccessibleDesc", "s", GetString<ITEM_DESCRIPTION>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("AttentionAccessibleDesc", "s", GetString<ITEM_DESCRIPTION>, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("ToolTip", "(sa(iiay)ss)", GetToolTip, 0, 0),
     SD_BUS_PROPERTY("ItemIsMenu", "b", GetItemIsMenu, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Menu", "o", GetMenu, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -331,8 +336,11 @@ void CStatusNotifier::SetShown(bool shown) {
 }
 
 void CStatusNotifier::ReplaceIcon(const IconPicture& newPicture, const char* newTooltip) {
-  picture = newPicture;
-  Repaint();
+  // A host is never told of the picture it already shows.
+  if (newPicture.code != picture.code || pixmaps.empty()) {
+    picture = newPicture;
+    Repaint();
+  }
   ReplaceTooltip(newTooltip);
 }
 

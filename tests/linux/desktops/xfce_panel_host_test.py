@@ -41,17 +41,27 @@ PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
       <property name="position" type="string" value="p=6;x=0;y=0"/>
       <property name="length" type="uint" value="100"/>
       <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="%d"/>
+      <property name="size" type="uint" value="%(size)d"/>
       <property name="plugin-ids" type="array">
-        <value type="int" value="1"/>
+%(ids)s
       </property>
     </property>
   </property>
   <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray"/>
+%(plugins)s
   </property>
 </channel>
-""" % PANEL_SIZE
+"""
+
+
+def panel_config(plugins=("systray",)):
+    """One panel along the top holding these plugins, numbered from 1."""
+    numbered = list(enumerate(plugins, 1))
+    return PANEL_CONFIG % {
+        "size": PANEL_SIZE,
+        "ids": "\n".join('        <value type="int" value="%d"/>' % n for n, _ in numbered),
+        "plugins": "\n".join('    <property name="plugin-%d" type="string" value="%s"/>' % (n, name)
+                             for n, name in numbered)}
 
 
 def model_icon(code, size):
@@ -139,7 +149,7 @@ class XfcePanelTest(unittest.TestCase):
         config = os.path.join(self.dir, "config", "xfce4", "xfconf", "xfce-perchannel-xml")
         os.makedirs(config)
         with open(os.path.join(config, "xfce4-panel.xml"), "w") as panel:
-            panel.write(PANEL_CONFIG)
+            panel.write(panel_config())
         runtime = os.path.join(self.dir, "runtime")
         os.makedirs(runtime, mode=0o700)
 

@@ -103,6 +103,8 @@ class ItemTest(TrayTest):
         self.assertEqual(app.item_property("Title"), "gleamo")
         self.assertEqual(app.item_property("ItemIsMenu"), True)
         self.assertEqual(app.item_property("Menu"), "/MenuBar")
+        # GNOME's extension asks at every new picture, and logs an error where it is missing.
+        self.assertEqual(app.item_property("IconAccessibleDesc"), "gleamo disk activity lamp")
         icon_name, icon, title, description = app.item_property("ToolTip")
         self.assertEqual((str(title), str(description)),
                          ("Tavoli by Norvath", "sda  read 0 B/s  write 0 B/s  busy 0 %"))
@@ -156,6 +158,36 @@ class ItemTest(TrayTest):
         time.sleep(1.5)  # idle: nothing more to tell
         told = [r["signal"] for r in signals.received() if r["sender"] == sender and r["signal"] == "NewToolTip"]
         self.assertEqual(told, ["NewToolTip", "NewToolTip"])
+
+    def test_a_host_that_draws_slowly_gets_a_picture_every_other_tick_and_every_burst(self):
+        watcher = self.fixture("watcher")
+        signals = self.fixture("signals")
+        # GNOME's extension, known by the desktop here; 300 ms ticks.
+        app = self.start([], env=dict(os.environ, XDG_CURRENT_DESKTOP="GNOME"))
+        self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem"))
+        sender = self.bus.get_name_owner(app.name)
+
+        def model(code):
+            return dict(model_pixmaps(ARGS.pixmap, code))[16]
+
+        def next_picture():
+            told = signals.wait_for(lambda r: r["signal"] == "NewIcon" and r["sender"] == sender, timeout=3)
+            self.assertIsNotNone(told, "no new picture")
+            return time.monotonic(), dict((size, argb) for size, _, argb in app.pixmaps())[16]
+
+        self.assertTrue(wait_until(lambda: dict((s, a) for s, _, a in app.pixmaps()).get(16) == model(130000)))
+        time.sleep(0.7)
+        signals.received()
+        app.set_counters(1010, 500)
+        lit_at, lit = next_picture()
+        self.assertEqual(lit, model(131500))
+        idle_at, idle = next_picture()
+        self.assertEqual(idle, model(130000))
+        self.assertGreater(idle_at - lit_at, 0.45, "the idle picture came at the very next tick")
+        # A burst of one tick, at the tick that must wait: it lights the lamp at the next.
+        app.set_counters(1015, 504)
+        _, burst = next_picture()
+        self.assertEqual(burst, model(130715))
 
     def test_no_regular_counter_file_is_a_failed_connection_with_an_idle_icon(self):
         # A FIFO would hold the open until a writer came, /dev/zero never end.
