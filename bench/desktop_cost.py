@@ -6,6 +6,7 @@ native disk widget, all sessions running side by side over the same windows.
 
     bench/desktop_cost.py [--seconds N] [--windows N] [--hosts xfce,gnome]
                           [--speeds 300,150] [--idle] [--gleamo LABEL=PROGRAM ...]
+                          [--roads]
 
 Each scenario is a session of its own: the Xfce panel with its status tray
 (alone, with gleamo at 300 ms and with -f, with xfce4-diskperf at 250 ms in
@@ -14,7 +15,11 @@ gleamo, with the system-monitor extension showing only its disk graph at
 150 ms). Every program that reads /proc/diskstats reads a scripted copy,
 bound over it in a mount namespace of the session's own (unshare -m, so
 run as root), whose one disk moves by a random amount every 50 ms: the
-pictures change at every tick (--idle: it stands still). CPU is utime + stime of /proc/PID/stat, all
+pictures change at every tick (--idle: it stands still). The Xfce sessions
+say they are XFCE, as a real one does, so gleamo takes the road it takes
+there; --roads measures each build on both roads instead: as an item (the
+desktop unnamed) and as an XEmbed icon in the same panel (a session bus of
+its own, with no watcher on it). CPU is utime + stime of /proc/PID/stat, all
 threads, summed over the session's processes; each figure is the median of
 the windows. Started by scripts/measure-desktop.sh.
 """
@@ -154,7 +159,8 @@ class XfceSession(Session):
                          % (counters.disk, WIDGET_INTERVAL_MS["xfce"]))
         runtime = os.path.join(self.dir, "runtime")
         os.makedirs(runtime, mode=0o700)
-        self.env = dict(os.environ, XDG_CONFIG_HOME=config, XDG_CACHE_HOME=os.path.join(self.dir, "cache"),
+        self.env = dict(os.environ, XDG_CURRENT_DESKTOP="XFCE", XDG_CONFIG_HOME=config,
+                        XDG_CACHE_HOME=os.path.join(self.dir, "cache"),
                         XDG_DATA_HOME=os.path.join(self.dir, "data"), XDG_RUNTIME_DIR=runtime, NO_AT_BRIDGE="1",
                         GSETTINGS_BACKEND="memory")
         self.env.pop("SESSION_MANAGER", None)
@@ -164,7 +170,7 @@ class XfceSession(Session):
                    if os.path.exists(path)]
         self.start(xfconfd[:1])
         self.start(on_scripted_counters(counters, ["xfce4-panel", "--disable-wm-check"]),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.dir, "panel.err"), "w"))
         if not wait_until(lambda: watcher_runs(self.env["DBUS_SESSION_BUS_ADDRESS"]), timeout=20):
             raise RuntimeError("%s: the panel's status tray never took the watcher's name" % name)
 
@@ -263,6 +269,8 @@ def main():
                         help="LABEL=PROGRAM, more than once to compare builds (default gleamo=build/native/gleamo)")
     parser.add_argument("--speeds", default="300,150")
     parser.add_argument("--idle", action="store_true", help="counters that stand still: an idle disk")
+    parser.add_argument("--roads", action="store_true",
+                        help="gleamo in the Xfce panel both as an item and as an XEmbed icon")
     args = parser.parse_args()
     builds = [entry.split("=", 1) for entry in args.gleamo] or [["gleamo", os.path.join(ROOT, "build/native/gleamo")]]
     hosts = args.hosts.split(",")
@@ -279,14 +287,22 @@ def main():
             alone = make("%s alone" % host, work, counters)
             sessions.append(alone)
             rows.append((host, "alone", alone))
+            roads = ("item", "xembed") if host == "xfce" and args.roads else ("",)
             for label, program in builds:
                 for speed in speeds:
-                    session = make("%s %s %d" % (host, label, speed), work, counters)
-                    argv = [program] + (["-f"] if speed == 150 else [])
-                    session.start(on_scripted_counters(counters, argv), stdout=subprocess.DEVNULL,
-                                  stderr=open(os.path.join(session.dir, "gleamo.err"), "w"))
-                    sessions.append(session)
-                    rows.append((host, "+ %s at %d ms" % (label, speed), session))
+                    for road in roads:
+                        name = "%s %s" % (label, road) if road else label
+                        session = make("%s %s %d" % (host, name, speed), work, counters)
+                        env = dict(session.env)
+                        if road == "item":  # a desktop without a preference
+                            env.pop("XDG_CURRENT_DESKTOP", None)
+                        elif road == "xembed":  # no watcher within reach: the X tray takes the icon
+                            env["DBUS_SESSION_BUS_ADDRESS"] = start_bus(session.start)
+                        argv = [program] + (["-f"] if speed == 150 else [])
+                        session.start(on_scripted_counters(counters, argv), env=env, stdout=subprocess.DEVNULL,
+                                      stderr=open(os.path.join(session.dir, "gleamo.err"), "w"))
+                        sessions.append(session)
+                        rows.append((host, "+ %s at %d ms" % (name, speed), session))
             extra = {"diskperf": True} if host == "xfce" else {"system_monitor": True}
             reference = make("%s widget" % host, work, counters, **extra)
             sessions.append(reference)
@@ -302,6 +318,21 @@ def main():
             except Exception as error:  # noqa: BLE001  # the others still end
                 print("ending %s: %s" % (session.name, error), file=sys.stderr)
         counters.stop()
+        # What each session's panel and gleamo wrote to stderr, beyond what
+        # the panel alone writes.
+        errors = {}
+        usual = set()
+        for session in sessions:
+            for log in ("panel.err", "gleamo.err"):
+                try:
+                    with open(os.path.join(session.dir, log)) as lines:
+                        text = lines.read().splitlines()
+                except OSError:
+                    continue
+                if session.name.endswith(" alone"):
+                    usual.update(text)
+                elif [line for line in text if line not in usual]:
+                    errors["%s, %s" % (session.name, log)] = [line for line in text if line not in usual]
         shutil.rmtree(work, ignore_errors=True)
 
     model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
@@ -337,6 +368,10 @@ def main():
             ratio = "%9.2f" % (increment / widget) if label != "alone" and widget > 0 else "%9s" % "-"
             print("%-44s %8.2f %+10.2f %s   %s" % (label, totals[session], increment, ratio,
                                                    detail if label != "alone" else ""))
+    for where, lines in errors.items():
+        print("\n%s:\n  %s" % (where, "\n  ".join(lines[-20:])))
+    if not errors:
+        print("\nno panel and no gleamo wrote anything to stderr beyond what the panel alone writes")
 
 
 if __name__ == "__main__":

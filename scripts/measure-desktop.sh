@@ -5,7 +5,7 @@
 # (bench/desktop_cost.py says how). Runs as root: each session reads the
 # scripted counters through a bind mount of its own.
 #   scripts/measure-desktop.sh [--seconds N] [--windows N] [--hosts xfce,gnome]
-#                              [--speeds 300,150] [--idle] [--gleamo LABEL=PROGRAM ...]
+#                              [--speeds 300,150] [--idle] [--gleamo LABEL=PROGRAM ...] [--roads]
 # (default: three 30 s windows, both hosts, build/native/gleamo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
