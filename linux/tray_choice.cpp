@@ -36,7 +36,8 @@ void CTrayChoice::AttachBus(sd_bus* bus) {
   statusNotifier = std::make_unique<CStatusNotifier>(
       bus, event, [this](int commandId) { handlers.command(commandId); },
       [this](int x, int y) { return OpenMenuAt(x, y); }, [this](bool itemShown) { Apply(state.ItemShown(itemShown)); });
-  state = TrayChoiceState(true, static_cast<bool>(display), TraitsOf(SessionDesktopHost()).itemOverXTray);
+  const TrayHostTraits& desktop = TraitsOf(SessionDesktopHost());
+  state = TrayChoiceState(true, static_cast<bool>(display), desktop.itemOverXTray, desktop.xTrayOverItem);
 }
 
 void CTrayChoice::DropItem() {
@@ -69,7 +70,7 @@ void CTrayChoice::ShowTooltip(const char* newTooltip) {
 
 void CTrayChoice::StartTrays() {
   sd_event_add_time_relative(event, noTrayDeadline.put(), CLOCK_MONOTONIC, NO_TRAY_USEC, 0, &OnNoTrayDeadline, this);
-  const bool itemOffered = statusNotifier && statusNotifier->Add();
+  const bool itemOffered = statusNotifier && !state.XTrayFirst() && statusNotifier->Add();
   // X waits for the bus's answer, or for a bus that does not give one.
   if (itemOffered && xembed) {
     sd_event_add_time_relative(event, choiceDeadline.put(), CLOCK_MONOTONIC, CHOICE_WAIT_USEC, 0, &OnChoiceDeadline,

@@ -3,8 +3,9 @@
 TrayChoiceState::Effects TrayChoiceState::Start(bool itemOffered) {
   started = true;
   // A watcher, where one runs, is preferred to an X tray on the same
-  // desktop (Plasma's X trays are a proxy for items).
-  if (hasItem && itemOffered) return 0;
+  // desktop (Plasma's X trays are a proxy for items), unless the X tray is
+  // better there.
+  if (hasItem && itemOffered && !xTrayOverItem) return 0;
   return WaitForXTray();
 }
 
@@ -22,8 +23,10 @@ TrayChoiceState::Effects TrayChoiceState::ItemShown(bool itemShown) {
   }
   if (shown == Shown::Item) shown = Shown::Nowhere;
   // No watcher, or it went away: an X tray may show the icon meanwhile,
-  // while the item waits for the next watcher.
-  return hasXDisplay ? WaitForXTray() : SayNoHostOnce();
+  // while the item waits for the next watcher. One asked first has had
+  // its say.
+  if (!hasXDisplay || (xTrayOverItem && waitingForXTray)) return SayNoHostOnce();
+  return WaitForXTray();
 }
 
 TrayChoiceState::Effects TrayChoiceState::ItemDropped() {
@@ -40,7 +43,10 @@ TrayChoiceState::Effects TrayChoiceState::WaitForXTray() {
 
 TrayChoiceState::Effects TrayChoiceState::XIconAsked(bool docked) {
   const Effects effects = XIconDocked(docked);
-  return shown == Shown::Nowhere ? effects | SayNoHostOnce() : effects;
+  if (shown != Shown::Nowhere) return effects;
+  // No X tray yet where it was asked first: a watcher may show the item.
+  if (xTrayOverItem && hasItem) return effects | ADD_ITEM;
+  return effects | SayNoHostOnce();
 }
 
 TrayChoiceState::Effects TrayChoiceState::XIconDocked(bool docked) {
@@ -53,8 +59,11 @@ TrayChoiceState::Effects TrayChoiceState::XIconDocked(bool docked) {
   }
   if (!docked && shown == Shown::XTray) {
     // The X tray went away: a watcher may take the icon, or the next tray.
+    // Where the X tray is better, it comes back with its panel; an item
+    // offered meanwhile would stay registered with the watcher after the
+    // X tray took the icon from it, as watchers know items by connection.
     shown = Shown::Nowhere;
-    return hasItem ? ADD_ITEM : 0;
+    return hasItem && !xTrayOverItem ? ADD_ITEM : 0;
   }
   return 0;
 }

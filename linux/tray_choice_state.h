@@ -24,13 +24,20 @@ class TrayChoiceState {
   static constexpr Effects DROP_X_DISPLAY = 1u << 6;  // let the lost X display go
 
   // Which trays there are: an item for a session bus, an X icon for a
-  // display; whether a watcher that starts takes the icon from an X tray.
-  TrayChoiceState(bool hasItem, bool hasXDisplay, bool itemOverXTray = false)
-      : hasItem(hasItem), hasXDisplay(hasXDisplay), itemOverXTray(itemOverXTray) {}
+  // display; whether a watcher that starts takes the icon from an X tray,
+  // or the X tray is asked first (the item is offered only where none
+  // docks the icon then, and not again once one has).
+  TrayChoiceState(bool hasItem, bool hasXDisplay, bool itemOverXTray = false, bool xTrayOverItem = false)
+      : hasItem(hasItem),
+        hasXDisplay(hasXDisplay),
+        itemOverXTray(itemOverXTray),
+        xTrayOverItem(xTrayOverItem && hasXDisplay) {}
 
   Shown ShownIn() const { return shown; }
   bool HasItem() const { return hasItem; }
   bool HasXDisplay() const { return hasXDisplay; }
+  // The item waits to be offered until the X tray has been asked.
+  bool XTrayFirst() const { return xTrayOverItem; }
   // No host has ever shown the icon: worth telling the user, a few
   // seconds after the start.
   bool NeverShown() const { return shown == Shown::Nowhere && !everShown; }
@@ -57,6 +64,7 @@ class TrayChoiceState {
   bool hasItem;
   bool hasXDisplay;
   bool itemOverXTray;
+  bool xTrayOverItem;
   Shown shown = Shown::Nowhere;
   bool started = false;
   bool waitingForXTray = false;  // the X icon is offered to X trays

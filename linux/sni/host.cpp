@@ -131,6 +131,7 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   // 16 is the 16 px picture enlarged pixel by pixel), for a host that draws
   // it unscaled.
   static const TrayHostTraits nearestOf16And22{.pixmapSizes = {ICON_SIZE, 22}};
+  static const TrayHostTraits xfce{.pixmapSizes = {ICON_SIZE, 22}, .xTrayOverItem = true};
   static const TrayHostTraits plasma{.pixmapSizes = {ICON_SIZE, 22}, .menuOnFailedActivate = true};
   static const TrayHostTraits only16{.pixmapSizes = {ICON_SIZE}};
   static const TrayHostTraits cinnamon{.pixmapSizes = {24}, .itemOverXTray = true};
@@ -141,8 +142,8 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   switch (host) {
     // Xfce shrinks the largest picture to its icon size, 22 px by default;
     // MATE's applet draws the largest up to its panel's size unscaled.
+    case TrayHost::Xfce: return xfce;
     case TrayHost::Unknown:
-    case TrayHost::Xfce:
     case TrayHost::Lxqt:
     case TrayHost::Mate: return nearestOf16And22;
     case TrayHost::Plasma: return plasma;

@@ -27,6 +27,12 @@ struct TrayHostTraits {
   // loses them when it restarts): an item shown there takes the icon back
   // from the X tray.
   bool itemOverXTray = false;
+  // The reverse: the desktop's X tray shows the icon for less (Xfce's
+  // status tray fetches every property of the item and redraws from its
+  // pixmaps at each new picture, where an XEmbed icon paints its own
+  // window): the X tray is asked first, the item offered only if none is
+  // there yet.
+  bool xTrayOverItem = false;
   // The host draws a new picture far slower than it is told of one (GNOME's
   // extension, a few a second at most, at a high cost each): it is sent one
   // every other tick at most.

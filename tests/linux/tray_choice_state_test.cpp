@@ -23,6 +23,7 @@ struct Story {
   bool hasItem, hasXDisplay;
   std::vector<Step> steps;
   bool itemOverXTray = false;
+  bool xTrayOverItem = false;
 };
 
 State::Effects Send(State& state, const Step& step) {
@@ -108,10 +109,38 @@ TEST(TrayChoiceState, FirstHostTakesTheIconOthersStandByLossesAreTold) {
         {Event::ItemShown, true, State::UNDOCK_X_ICON, Shown::Item},
         {Event::ItemShown, false, State::DOCK_X_ICON, Shown::Nowhere}},
        true},
+      {"Xfce: its X tray is asked first, and waited for when its panel restarts",
+       true,
+       true,
+       {{Event::Start, true, State::DOCK_X_ICON, Shown::Nowhere},
+        {Event::XIconAsked, true, State::REMOVE_ITEM, Shown::XTray},
+        {Event::XIconDocked, false, 0, Shown::Nowhere},
+        {Event::XIconDocked, true, State::REMOVE_ITEM, Shown::XTray}},
+       false,
+       true},
+      {"Xfce with neither tray yet: the item is offered too, and the first host keeps the icon",
+       true,
+       true,
+       {{Event::Start, true, State::DOCK_X_ICON, Shown::Nowhere},
+        {Event::XIconAsked, false, State::ADD_ITEM, Shown::Nowhere},
+        {Event::ItemShown, false, State::SAY_NO_HOST, Shown::Nowhere},
+        {Event::ItemShown, false, 0, Shown::Nowhere},
+        {Event::ItemShown, true, State::UNDOCK_X_ICON, Shown::Item},
+        {Event::ItemShown, false, State::DOCK_X_ICON, Shown::Nowhere},
+        {Event::XIconAsked, true, State::REMOVE_ITEM, Shown::XTray},
+        {Event::XIconDocked, false, 0, Shown::Nowhere}},
+       false,
+       true},
+      {"Xfce without a display: the item as anywhere",
+       true,
+       false,
+       {{Event::Start, true, 0, Shown::Nowhere}, {Event::ItemShown, true, 0, Shown::Item}},
+       false,
+       true},
   };
   for (const Story& story : stories) {
     SCOPED_TRACE(story.name);
-    State state(story.hasItem, story.hasXDisplay, story.itemOverXTray);
+    State state(story.hasItem, story.hasXDisplay, story.itemOverXTray, story.xTrayOverItem);
     for (std::size_t i = 0; i < story.steps.size(); ++i) {
       SCOPED_TRACE(testing::Message() << "step " << i);
       const Step& step = story.steps[i];

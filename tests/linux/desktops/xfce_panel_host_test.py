@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""gleamo's tray item in a real host: Xfce's panel with only its status tray.
+"""gleamo's icon in a real host: Xfce's panel with only its status tray, which
+hosts both items and XEmbed icons.
 
     xfce_panel_host_test.py --app GLEAMO_TEST_APP --pixmap GLEAMO_TEST_PIXMAP
 
@@ -166,7 +167,7 @@ class XfcePanelTest(unittest.TestCase):
         self.screen.park_pointer()
 
     def start(self, command, **kwargs):
-        process = subprocess.Popen(command, env=self.env, **kwargs)
+        process = subprocess.Popen(command, env=kwargs.pop("env", self.env), **kwargs)
         self.processes.append(process)
         return process
 
@@ -215,14 +216,14 @@ class XfcePanelTest(unittest.TestCase):
         self.end_with_children(panel)
         self.assertTrue(wait_until(lambda: not self.bus.name_has_owner(WATCHER), timeout=10))
 
-    def start_gleamo(self, options):
+    def start_gleamo(self, options, env=None):
         stats = os.path.join(self.dir, "diskstats")
         os.makedirs(os.path.join(self.dir, "block", "sda", "device"))
         with open(stats, "w") as text:
             text.write("   8       0 sda 1000 0 0 0 500 0 0 0 0 0 0\n")
         self.gleamo_err = os.path.join(self.dir, "stderr")
         with open(self.gleamo_err, "w") as err:
-            return self.start([ARGS.app, stats, os.path.join(self.dir, "block")] + options,
+            return self.start([ARGS.app, stats, os.path.join(self.dir, "block")] + options, env=env or self.env,
                               stdout=subprocess.DEVNULL, stderr=err)
 
     def find_any_icon(self, models):
@@ -243,9 +244,20 @@ class XfcePanelTest(unittest.TestCase):
             self.fail("the panel never showed the 22 or 16 px picture unscaled (screen in xfce-panel-last.png)")
         return found
 
-    def test_crisp_icon_survives_a_panel_restart_and_its_menu_ends_the_program(self):
+    def registered_items(self):
+        watcher = self.bus.get_object(WATCHER, "/StatusNotifierWatcher")
+        return list(watcher.Get(WATCHER, "RegisteredStatusNotifierItems", dbus_interface=dbus.PROPERTIES_IFACE))
+
+    def test_as_an_item_where_the_desktop_is_not_named(self):
+        self.crisp_icon_survives_a_panel_restart_and_its_menu_ends_the_program(self.env, as_item=True)
+
+    def test_as_an_xembed_icon_on_xfce_where_a_new_picture_costs_the_panel_less(self):
+        self.crisp_icon_survives_a_panel_restart_and_its_menu_ends_the_program(
+            dict(self.env, XDG_CURRENT_DESKTOP="XFCE"), as_item=False)
+
+    def crisp_icon_survives_a_panel_restart_and_its_menu_ends_the_program(self, env, as_item):
         panel = self.start_panel()
-        gleamo = self.start_gleamo(["-f"])
+        gleamo = self.start_gleamo(["-f"], env)
         models = [(size, model_icon(IDLE_BAR, size)) for size in (ICON_SIZE, 16)]
         self.wait_for_icon(models)
 
@@ -253,6 +265,9 @@ class XfcePanelTest(unittest.TestCase):
         self.assertIsNone(gleamo.poll())
         self.start_panel()
         left, top, size = self.wait_for_icon(models)
+        # One icon, on the road this desktop takes, also after the restart.
+        self.assertTrue(wait_until(lambda: bool(self.registered_items()) == as_item, timeout=5),
+                        "registered items: %r" % self.registered_items())
 
         self.screen.click(left + size // 2, top + size // 2)
         menus = wait_until(self.screen.popup_menus, timeout=5)
