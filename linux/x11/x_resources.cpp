@@ -85,8 +85,12 @@ void InternAtoms(xcb_connection_t* connection, const char* const* names, int cou
   for (int i = 0; i < count; ++i) {
     cookies.push_back(xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]));
   }
+  // Waited for as long as it takes, unlike every later round trip: asked
+  // once, before the loop runs, and an atom missed here would keep the icon
+  // out of every X tray for good (Cinnamon's shell, starting, holds the
+  // server for a second or more).
   for (int i = 0; i < count; ++i) {
-    auto reply = AwaitReply<xcb_intern_atom_reply_t>(connection, cookies[static_cast<std::size_t>(i)]);
+    auto reply = Reply(xcb_intern_atom_reply(connection, cookies[static_cast<std::size_t>(i)], nullptr));
     atoms[i] = reply ? reply->atom : XCB_NONE;
   }
 }

@@ -95,7 +95,8 @@ using unique_x_gc = unique_xid<&xcb_free_gc>;
 using unique_x_font = unique_xid<&xcb_close_font>;
 using unique_x_colormap = unique_xid<&xcb_free_colormap>;
 
-// Interns count atoms in one round trip; XCB_NONE for any the server refused.
+// Interns count atoms in one round trip, waiting for the server however
+// long it takes; XCB_NONE for any the server refused.
 void InternAtoms(xcb_connection_t* connection, const char* const* names, int count, xcb_atom_t* atoms);
 
 // How a visual's pixels hold red, green, blue and alpha.
