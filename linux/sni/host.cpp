@@ -135,6 +135,9 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   static const TrayHostTraits plasma{.pixmapSizes = {ICON_SIZE, 22}, .menuOnFailedActivate = true};
   static const TrayHostTraits only16{.pixmapSizes = {ICON_SIZE}};
   static const TrayHostTraits cinnamon{.pixmapSizes = {24}, .itemOverXTray = true};
+  // MATE's panel brings its X tray back before its watcher when it
+  // restarts; the item, which its applet draws crisp, takes the icon back.
+  static const TrayHostTraits mate{.pixmapSizes = {ICON_SIZE, 22}, .itemOverXTray = true};
   static const TrayHostTraits with32ForDoubled{.pixmapSizes = {ICON_SIZE, 2 * ICON_SIZE}};
   static const TrayHostTraits gnome{
       .pixmapSizes = {ICON_SIZE}, .timesOutputScale = true, .newPictureEveryOtherTick = true};
@@ -144,8 +147,8 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
     // MATE's applet draws the largest up to its panel's size unscaled.
     case TrayHost::Xfce: return xfce;
     case TrayHost::Unknown:
-    case TrayHost::Lxqt:
-    case TrayHost::Mate: return nearestOf16And22;
+    case TrayHost::Lxqt: return nearestOf16And22;
+    case TrayHost::Mate: return mate;
     case TrayHost::Plasma: return plasma;
     // xapp-sn-watcher scales the largest picture to the applet's size:
     // 16 px in MATE's panel, 24 px in Cinnamon's.
