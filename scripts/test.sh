@@ -5,7 +5,7 @@
 # and runs every test: the native ones directly (plain and sanitized), the Windows
 # ones and the soaks under Wine (on the 64-bit build under wine64 where the
 # host runs no 32-bit code), then each fuzzer for a bounded time
-# (GLEAMO_FUZZ_SECONDS, default 20 s each).
+# (GLEAMO_FUZZ_SECONDS, default 10 s each).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,7 +46,7 @@ step "test native-sanitize" ctest --preset native-sanitize
 # stopped afterwards together with the prefix's wineserver.
 step "test $windows_tests" env WINEPREFIX="$PWD/build/$windows_tests/wineprefix" \
   scripts/with-xvfb.sh ctest --preset "$windows_tests"
-step "fuzz" scripts/fuzz.sh "${GLEAMO_FUZZ_SECONDS:-20}"
+step "fuzz" scripts/fuzz.sh "${GLEAMO_FUZZ_SECONDS:-10}"
 
 printf '%s\n' "test.sh: time per step:" "${timings[@]/#/  }" "  total                  $SECONDS s"
 [ "$status" -eq 0 ] && echo "test.sh: all passed" || echo "test.sh: FAILED (see above)"
