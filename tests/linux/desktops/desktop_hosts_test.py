@@ -164,11 +164,12 @@ class DesktopHostTest(unittest.TestCase):
         time.sleep(2)  # a host that drops the item soon after showing it
         self.assertEqual(self.icon(), where, "the icon did not stay; " + self.said())
 
-        host.stop_host()
-        self.assertIsNone(self.gleamo.poll(), "gleamo ended with its host; " + self.said())
-        host.start_host()
-        where = wait_until(self.icon, timeout=15, step=0.2)
-        self.assertIsNotNone(where, "no icon after the host restarted; " + self.said())
+        if getattr(host, "icon_back_after_restart", True):
+            host.stop_host()
+            self.assertIsNone(self.gleamo.poll(), "gleamo ended with its host; " + self.said())
+            host.start_host()
+            where = wait_until(self.icon, timeout=15, step=0.2)
+            self.assertIsNotNone(where, "no icon after the host restarted; " + self.said())
 
         host.click(where[0] + 8 * self.factor, where[1] + 8 * self.factor, self.menu_button)
         if getattr(host, "menu_as_notification", False):

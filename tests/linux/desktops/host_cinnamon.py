@@ -26,6 +26,10 @@ class CinnamonHost(_PanelHost):
     desktop = "X-Cinnamon"
     icon_size = 24  # xapp-sn-watcher scales the largest picture to the applet's 24 px
     panel_height = 40
+    # Not yet: an item registered while xapp-sn-watcher already runs shows
+    # as "image-missing" after cinnamon --replace, and whether it does here
+    # depends on which of the two starts first.
+    icon_back_after_restart = False
 
     def __init__(self, work_dir, scale=1):
         super().__init__(work_dir, scale)
