@@ -87,21 +87,10 @@ class CinnamonHost(_PanelHost):
     def stop_host(self):
         """Nothing: the next start_host replaces the running shell."""
 
-    def popup_menus(self):
-        """(x, y, width, height) of the viewable override-redirect windows
-        above the bottom panel: the menus opened on the icon."""
-        from Xlib import X
-        menus = []
-        for window in self.x.screen().root.query_tree().children:
-            try:
-                attributes = window.get_attributes()
-                geometry = window.get_geometry()
-            except Exception:
-                continue
-            if (attributes.map_state == X.IsViewable and attributes.override_redirect and geometry.height >= 20
-                    and geometry.width < self.width and geometry.y + geometry.height <= self.height - 30):
-                menus.append((geometry.x, geometry.y, geometry.width, geometry.height))
-        return menus
+    def _menu_shaped(self, geometry):
+        # Above the bottom panel: the menus opened on the icon.
+        return (geometry.height >= 20 and geometry.width < self.width
+                and geometry.y + geometry.height <= self.height - 30)
 
     def close(self):
         # What the shell and the bus started (xapp-sn-watcher, gvfsd and

@@ -176,19 +176,21 @@ class _PanelHost:
 
     def popup_menus(self):
         """(x, y, width, height) of the viewable override-redirect windows
-        below the panel: the menus a host opened."""
+        where this host opens its menus."""
         menus = []
-        panel_bottom = PANEL_SIZE * self.scale
         for window in self.x.screen().root.query_tree().children:
             try:
                 attributes = window.get_attributes()
                 geometry = window.get_geometry()
             except Exception:
                 continue
-            if (attributes.map_state == X.IsViewable and attributes.override_redirect
-                    and geometry.y >= panel_bottom - 2 and geometry.height >= 20 * self.scale):
+            if attributes.map_state == X.IsViewable and attributes.override_redirect and self._menu_shaped(geometry):
                 menus.append((geometry.x, geometry.y, geometry.width, geometry.height))
         return menus
+
+    def _menu_shaped(self, geometry):
+        # Below the panel at the top of the screen.
+        return geometry.y >= PANEL_SIZE * self.scale - 2 and geometry.height >= 20 * self.scale
 
     def menu_item_position(self, index):
         """Centre of item index (0 help, 1 meet author, 2 end program) of the
