@@ -252,11 +252,11 @@ int CIndicatorApp::OnTimer(sd_event_source* source, std::uint64_t due, void* sel
 void CIndicatorApp::OnPollTimer() {
   // From the file to the icon, each step handing its result to the next.
   ActivitySample total = 0;
+  std::FILE* out = LinesOfThisTick();
   if (tick.first) {
     tick.first = false;
     // How the connection went is said once, on a terminal too, and reaches
     // a session's log at once rather than when the buffer fills.
-    std::FILE* out = LinesOfThisTick();
     total = ConnectAndPoll(source, tick.scale, stdout, out);
     std::fflush(stdout);
   } else {
@@ -266,12 +266,11 @@ void CIndicatorApp::OnPollTimer() {
       std::fwprintf(stdout, L"\nConnected with %s\n", source.Path().c_str());
       std::fflush(stdout);
     }
-    std::FILE* lines = LinesOfThisTick();
-    total = PollDiskCounters(source, tick.scale, lines);
-    if (lines != nullptr && std::ferror(lines) != 0) {
-      std::clearerr(lines);  // the reader fell behind in the middle
-      ++droppedTicks;
-    }
+    total = PollDiskCounters(source, tick.scale, out);
+  }
+  if (out != nullptr && std::ferror(out) != 0) {
+    std::clearerr(out);  // the reader fell behind in the middle
+    ++droppedTicks;
   }
   tick.iconCode =
       MakeIconCode(settings, total, tick.previousTotal, tick.scale.readHeight, tick.scale.writeHeight, tick.iconCode);
