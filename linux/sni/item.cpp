@@ -155,6 +155,13 @@ bool NoWatcher(const sd_bus_error* error) {
          sd_bus_error_has_name(error, SD_BUS_ERROR_SERVICE_UNKNOWN);
 }
 
+// Whether a watcher's name for an item is the bus name's, alone or with a
+// path: :1.10 is not :1.1's.
+bool NamesItemOf(const char* id, const char* busName) {
+  const std::size_t length = std::strlen(busName);
+  return std::strncmp(id, busName, length) == 0 && (id[length] == '\0' || id[length] == '/');
+}
+
 }  // namespace
 
 CStatusNotifier::CStatusNotifier(sd_bus* bus, sd_event* event, CommandHandler onCommand,
@@ -317,9 +324,9 @@ int CStatusNotifier::OnItemUnregistered(sd_bus_message* message, void* self, sd_
   // the object's path.
   const char* unique = nullptr;
   sd_bus_get_unique_name(tray.bus, &unique);
-  const std::string id = service;
-  const bool ours = id.rfind(tray.serviceName, 0) == 0 || (unique != nullptr && id.rfind(unique, 0) == 0);
-  if (!ours) return 0;
+  if (!NamesItemOf(service, tray.serviceName.c_str()) && !(unique != nullptr && NamesItemOf(service, unique))) {
+    return 0;
+  }
   // Dropped after it took the icon: offered again after a short pause, as
   // often as that happens.
   tray.registered = false;

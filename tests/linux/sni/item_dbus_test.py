@@ -390,6 +390,13 @@ class WatcherTest(TrayTest):
         self.assertIsNone(app.process.poll())
         self.assertNotIn("refused", app.stderr())
 
+    def test_another_item_dropped_under_a_longer_name_is_not_taken_for_it(self):
+        watcher = self.fixture("watcher", "0", "0.1", "longer")
+        app = self.start(["-f"])
+        self.assertIsNotNone(watcher.wait_for(lambda r: r.get("call") == "dropped"))
+        self.assertIsNone(watcher.wait_for(lambda r: r.get("call") == "RegisterStatusNotifierItem", timeout=1.5),
+                          "registered again for another item's drop; " + app.stderr())
+
     def test_without_any_tray_the_desktop_is_told_what_to_install(self):
         notifications = self.fixture("notifications")
         gnome = self.start(["-f"], env=dict(os.environ, XDG_CURRENT_DESKTOP="ubuntu:GNOME"))

@@ -26,11 +26,12 @@ def report(**fields):
 class Watcher(dbus.service.Object):
     INTERFACE = "org.kde.StatusNotifierWatcher"
 
-    def __init__(self, bus, refusals=0, drop_after=None):
+    def __init__(self, bus, refusals=0, drop_after=None, drop_whose="its"):
         super().__init__(bus, "/StatusNotifierWatcher")
         self.items = []
         self.refusals = refusals
         self.drop_after = drop_after
+        self.drop_whose = drop_whose  # "longer": another item's, named as this one's plus a digit
 
     @dbus.service.method(INTERFACE, in_signature="s", out_signature="", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
@@ -47,6 +48,10 @@ class Watcher(dbus.service.Object):
     def drop(self, service, sender):
         """Forgets an item as a tray host that lost it does, naming it by its
         sender and path."""
+        if self.drop_whose == "longer":  # :1.10's item, not :1.1's
+            self.StatusNotifierItemUnregistered(sender + "0" + service)
+            report(call="dropped", service=sender + "0" + service)
+            return False
         self.items.remove(service)
         self.StatusNotifierItemUnregistered(sender + service)
         report(call="dropped", service=service)
@@ -111,7 +116,7 @@ def main():
     if kind == "watcher":
         name = "org.kde.StatusNotifierWatcher"
         service = Watcher(bus, int(sys.argv[2]) if len(sys.argv) > 2 else 0,
-                          float(sys.argv[3]) if len(sys.argv) > 3 else None)
+                          float(sys.argv[3]) if len(sys.argv) > 3 else None, *sys.argv[4:5])
     elif kind == "notifications":
         name = "org.freedesktop.Notifications"
         service = Notifications(bus)
