@@ -133,8 +133,8 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
   static const TrayHostTraits nearestOf16And22{.pixmapSizes = {ICON_SIZE, 22}};
   static const TrayHostTraits xfce{.pixmapSizes = {ICON_SIZE, 22}, .xTrayOverItem = true};
   static const TrayHostTraits plasma{.pixmapSizes = {ICON_SIZE, 22}, .menuOnFailedActivate = true};
-  static const TrayHostTraits only16{.pixmapSizes = {ICON_SIZE}};
-  static const TrayHostTraits cinnamon{.pixmapSizes = {24}, .itemOverXTray = true};
+  static const TrayHostTraits xapp{.pixmapSizes = {ICON_SIZE}, .registerByName = true};
+  static const TrayHostTraits cinnamon{.pixmapSizes = {24}, .itemOverXTray = true, .registerByName = true};
   // MATE's panel brings its X tray back before its watcher when it
   // restarts; the item, which its applet draws crisp, takes the icon back.
   static const TrayHostTraits mate{.pixmapSizes = {ICON_SIZE, 22}, .itemOverXTray = true};
@@ -152,7 +152,7 @@ const TrayHostTraits& TraitsOf(TrayHost host) {
     case TrayHost::Plasma: return plasma;
     // xapp-sn-watcher scales the largest picture to the applet's size:
     // 16 px in MATE's panel, 24 px in Cinnamon's.
-    case TrayHost::Xapp: return only16;
+    case TrayHost::Xapp: return xapp;
     case TrayHost::Cinnamon: return cinnamon;
     // The AppIndicator extension takes the smallest picture at least its
     // size, 16 px times the output's scale: that one alone is sent. swaybar

@@ -37,6 +37,11 @@ struct TrayHostTraits {
   // extension, a few a second at most, at a high cost each): it is sent one
   // every other tick at most.
   bool newPictureEveryOtherTick = false;
+  // The watcher forgets every item whose name begins with that of a client
+  // that leaves (xapp-sn-watcher: the shell at :1.1 restarting drops the
+  // item at :1.10): the item is registered by its own well-known name,
+  // which no other client's name begins.
+  bool registerByName = false;
 };
 
 // The host behind a watcher, from the watcher owner's process name (its

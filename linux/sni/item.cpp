@@ -191,9 +191,9 @@ bool CStatusNotifier::Add() {
     Remove();
     return false;
   }
-  // The name is for whoever looks for items by name; watchers are given
-  // the object's path, which needs no lookup of the name on their side.
-  result = sd_bus_request_name_async(bus, nameRequest.put(), serviceName.c_str(), 0, nullptr, nullptr);
+  // The name is for whoever looks for items by name; most watchers are
+  // given the object's path, which needs no lookup of the name on their side.
+  result = sd_bus_request_name_async(bus, nameRequest.put(), serviceName.c_str(), 0, &OnNameReply, this);
   if (result >= 0) {
     // A tray host that starts late, or restarts, brings a new watcher.
     result =
@@ -208,6 +208,17 @@ bool CStatusNotifier::Add() {
   if (result < 0) std::fprintf(stderr, "gleamo: cannot follow the tray host: %s\n", std::strerror(-result));
   AskWatcherOwner();
   return true;
+}
+
+int CStatusNotifier::OnNameReply(sd_bus_message* reply, void* self, sd_bus_error*) {
+  // Answered before the watcher's owner is: the bus answers in order.
+  constexpr std::uint32_t PRIMARY_OWNER = 1;
+  constexpr std::uint32_t ALREADY_OWNER = 4;
+  std::uint32_t outcome = 0;
+  TrayOf(self).ownsServiceName = sd_bus_message_get_error(reply) == nullptr &&
+                                 sd_bus_message_read(reply, "u", &outcome) >= 0 &&
+                                 (outcome == PRIMARY_OWNER || outcome == ALREADY_OWNER);
+  return 0;
 }
 
 void CStatusNotifier::AskWatcherOwner() {
@@ -246,7 +257,8 @@ void CStatusNotifier::Register() {
   unique_bus_message call;
   int result = sd_bus_message_new_method_call(bus, call.put(), SNI_WATCHER_NAME, WATCHER_PATH, SNI_WATCHER_NAME,
                                               "RegisterStatusNotifierItem");
-  if (result >= 0) result = sd_bus_message_append(call.get(), "s", SNI_ITEM_PATH);
+  const bool byName = TraitsOf(host).registerByName && ownsServiceName;
+  if (result >= 0) result = sd_bus_message_append(call.get(), "s", byName ? serviceName.c_str() : SNI_ITEM_PATH);
   if (result >= 0) {
     result = sd_bus_call_async(bus, pendingCall.put(), call.get(), &OnRegisterReply, this, WATCHER_CALL_TIMEOUT_USEC);
   }
@@ -384,6 +396,7 @@ void CStatusNotifier::Remove() {
   // must not hold up the program's end.
   if (nameRequest) sd_bus_release_name_async(bus, nullptr, serviceName.c_str(), nullptr, nullptr);
   nameRequest.reset();
+  ownsServiceName = false;
   menu.Withdraw();
   itemObject.reset();
   registered = false;

@@ -80,6 +80,7 @@ class CStatusNotifier : public CTrayIcon {
   void Emit(const char* signal);
   static int OnWatcherOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* error);
   static int OnItemUnregistered(sd_bus_message* message, void* self, sd_bus_error* error);
+  static int OnNameReply(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnWatcherPid(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_error* error);
   static int OnRetryTimer(sd_event_source* source, std::uint64_t usec, void* self);
@@ -93,6 +94,7 @@ class CStatusNotifier : public CTrayIcon {
   TrayHost host = TrayHost::Unknown;
   std::vector<int> pixmapSizes = TraitsOf(TrayHost::Unknown).pixmapSizes;
   bool registered = false;
+  bool ownsServiceName = false;
   std::optional<bool> shownReported;  // what onShown was last told
   int refusals = 0;                   // by the watcher that runs now
   enum class Trouble { REFUSED, EMIT_FAILED };

@@ -106,6 +106,7 @@ class DesktopHostTest(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
 
     def start_gleamo(self):
+        getattr(self.host, "before_item", lambda: None)()
         block = os.path.join(self.host.dir, "block")
         os.makedirs(os.path.join(block, "sda", "device"), exist_ok=True)
         stats = os.path.join(self.host.dir, "diskstats")

@@ -26,10 +26,6 @@ class CinnamonHost(_PanelHost):
     desktop = "X-Cinnamon"
     icon_size = 24  # xapp-sn-watcher scales the largest picture to the applet's 24 px
     panel_height = 40
-    # Not yet: an item registered while xapp-sn-watcher already runs shows
-    # as "image-missing" after cinnamon --replace, and whether it does here
-    # depends on which of the two starts first.
-    icon_back_after_restart = False
 
     def __init__(self, work_dir, scale=1):
         super().__init__(work_dir, scale)
@@ -83,6 +79,21 @@ class CinnamonHost(_PanelHost):
             raise RuntimeError("cinnamon never took %s" % SHELL)
         if not wait_until(lambda: self._applet_shows_icons(owner), timeout=60, step=0.2):
             raise RuntimeError("cinnamon's xapp-status applet never asked for the icons")
+
+    def before_item(self):
+        """Connects to the bus and leaves until the next client's name
+        begins with the shell's (:1.1, then :1.10): xapp-sn-watcher drops
+        every item so named when the shell restarts, unless the item is
+        registered by a name of its own."""
+        import dbus
+        shell = self._shell_owner()
+        while True:
+            connection = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
+            serial = int(connection.get_unique_name().rpartition(".")[2])
+            connection.close()
+            following = "%s.%d" % (shell.rpartition(".")[0], serial + 1)
+            if following.startswith(shell) and following != shell:
+                return
 
     def stop_host(self):
         """Nothing: the next start_host replaces the running shell."""
