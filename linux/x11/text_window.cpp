@@ -6,8 +6,6 @@
 namespace {
 
 constexpr int TEXT_PADDING = 12;
-// xcb_image_text_8 takes at most this many characters.
-constexpr std::size_t LONGEST_DRAWN_LINE = 255;
 
 }  // namespace
 
@@ -20,16 +18,8 @@ void CTextWindow::Show(const char* title, const char* text) {
     const char* names[ATOM_COUNT] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME", "UTF8_STRING"};
     InternAtoms(c, names, ATOM_COUNT, atoms);
   }
-  lines.clear();
-  for (const char* line = text;; ++line) {
-    const char* end = line;
-    while (*end != '\0' && *end != '\n') ++end;
-    lines.emplace_back(line, std::min(static_cast<std::size_t>(end - line), LONGEST_DRAWN_LINE));
-    if (*end == '\0') break;
-    line = end;
-  }
-  int textWidth = 0;
-  for (const std::string& line : lines) textWidth = std::max(textWidth, font.TextWidth(line.data(), line.size()));
+  lines = CFixedFont::LinesOf(text);
+  const int textWidth = font.WidestLine(lines);
   const int width = std::min<int>(textWidth + 2 * TEXT_PADDING, screen->width_in_pixels);
   const int height =
       std::min<int>(static_cast<int>(lines.size()) * font.LineHeight() + 2 * TEXT_PADDING, screen->height_in_pixels);
@@ -97,7 +87,7 @@ bool CTextWindow::Dispatch(const xcb_generic_event_t* event) {
     case XCB_EXPOSE: {
       const auto* expose = reinterpret_cast<const xcb_expose_event_t*>(event);
       if (expose->window != shown) return false;
-      if (expose->count == 0) Draw();
+      if (expose->count == 0) font.DrawLines(window.get(), gc.get(), TEXT_PADDING, lines);
       return true;
     }
     case XCB_BUTTON_PRESS: return reinterpret_cast<const xcb_button_press_event_t*>(event)->event == shown;
@@ -125,15 +115,4 @@ bool CTextWindow::Dispatch(const xcb_generic_event_t* event) {
     }
     default: return false;
   }
-}
-
-void CTextWindow::Draw() {
-  const int lineHeight = font.LineHeight();
-  int baseline = TEXT_PADDING + font.Ascent();
-  for (const std::string& line : lines) {
-    xcb_image_text_8(connection, static_cast<std::uint8_t>(line.size()), window.get(), gc.get(), TEXT_PADDING,
-                     static_cast<std::int16_t>(baseline), line.data());
-    baseline += lineHeight;
-  }
-  FlushRequests(connection);
 }

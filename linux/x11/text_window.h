@@ -32,7 +32,6 @@ class CTextWindow {
   enum Atom { WM_PROTOCOLS, WM_DELETE_WINDOW, NET_WM_NAME, UTF8_STRING, ATOM_COUNT };
 
   void Create(int width, int height);
-  void Draw();
 
   xcb_connection_t* connection;
   const xcb_screen_t* screen;

@@ -7,8 +7,6 @@ namespace {
 
 constexpr int TOOLTIP_PADDING = 4;
 constexpr int TOOLTIP_GAP = 2;  // between the icon and the tooltip
-// xcb_image_text_8 takes at most this many characters.
-constexpr std::size_t LONGEST_DRAWN_LINE = 255;
 
 }  // namespace
 
@@ -25,15 +23,8 @@ void CTooltipWindow::Show(const std::string& text, int x, int y, int width, int 
 
 void CTooltipWindow::Update(const std::string& text) {
   xcb_connection_t* c = connection;
-  lines.clear();
-  for (std::size_t start = 0;;) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, std::min(end - start, LONGEST_DRAWN_LINE)));
-    if (end == text.size()) break;
-    start = end + 1;
-  }
-  int textWidth = 0;
-  for (const std::string& line : lines) textWidth = std::max(textWidth, font.TextWidth(line.data(), line.size()));
+  lines = CFixedFont::LinesOf(text);
+  const int textWidth = font.WidestLine(lines);
   const int screenWidth = screen->width_in_pixels;
   const int screenHeight = screen->height_in_pixels;
   const int width = std::min(textWidth + 2 * TOOLTIP_PADDING, screenWidth - 2);
@@ -86,16 +77,6 @@ bool CTooltipWindow::Dispatch(const xcb_generic_event_t* event) {
   if (!window || (event->response_type & 0x7F) != XCB_EXPOSE) return false;
   const auto* expose = reinterpret_cast<const xcb_expose_event_t*>(event);
   if (expose->window != window.get()) return false;
-  if (expose->count == 0) Draw();
+  if (expose->count == 0) font.DrawLines(window.get(), gc.get(), TOOLTIP_PADDING, lines);
   return true;
-}
-
-void CTooltipWindow::Draw() {
-  int baseline = TOOLTIP_PADDING + font.Ascent();
-  for (const std::string& line : lines) {
-    xcb_image_text_8(connection, static_cast<std::uint8_t>(line.size()), window.get(), gc.get(), TOOLTIP_PADDING,
-                     static_cast<std::int16_t>(baseline), line.data());
-    baseline += font.LineHeight();
-  }
-  FlushRequests(connection);
 }

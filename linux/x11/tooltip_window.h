@@ -29,8 +29,6 @@ class CTooltipWindow {
   bool Dispatch(const xcb_generic_event_t* event);
 
  private:
-  void Draw();
-
   xcb_connection_t* connection;
   const xcb_screen_t* screen;
   xcb_atom_t atoms[2] = {};  // _NET_WM_NAME, UTF8_STRING

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <xcb/xcbext.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -147,6 +148,34 @@ int CFixedFont::TextWidth(const char* text, std::size_t length) {
   ascent = extents->font_ascent;
   descent = extents->font_descent;
   return extents->overall_width;
+}
+
+std::vector<std::string> CFixedFont::LinesOf(const std::string& text) {
+  // xcb_image_text_8 takes at most this many characters.
+  constexpr std::size_t LONGEST_DRAWN_LINE = 255;
+  std::vector<std::string> lines;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, std::min(end - start, LONGEST_DRAWN_LINE)));
+    if (end == text.size()) return lines;
+    start = end + 1;
+  }
+}
+
+int CFixedFont::WidestLine(const std::vector<std::string>& lines) {
+  int widest = 0;
+  for (const std::string& line : lines) widest = std::max(widest, TextWidth(line.data(), line.size()));
+  return widest;
+}
+
+void CFixedFont::DrawLines(xcb_window_t window, xcb_gcontext_t gc, int padding, const std::vector<std::string>& lines) {
+  int baseline = padding + Ascent();
+  for (const std::string& line : lines) {
+    xcb_image_text_8(connection, static_cast<std::uint8_t>(line.size()), window, gc, static_cast<std::int16_t>(padding),
+                     static_cast<std::int16_t>(baseline), line.data());
+    baseline += LineHeight();
+  }
+  FlushRequests(connection);
 }
 
 void NameWindow(xcb_connection_t* connection, xcb_window_t window, const char* name, xcb_atom_t netWmName,

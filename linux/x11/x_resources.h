@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "tray/icon_raster.h"
 
@@ -125,6 +127,13 @@ class CFixedFont {
   int TextWidth(const char* text, std::size_t length);
   int Ascent() const { return ascent; }
   int LineHeight() const { return ascent + descent; }
+
+  // Text windows: the lines of a text (at each '\n', each cut to what one
+  // request draws), the widest one's width, and the lines drawn from the
+  // window's corner inwards by the padding.
+  static std::vector<std::string> LinesOf(const std::string& text);
+  int WidestLine(const std::vector<std::string>& lines);
+  void DrawLines(xcb_window_t window, xcb_gcontext_t gc, int padding, const std::vector<std::string>& lines);
 
  private:
   xcb_connection_t* connection;
